@@ -1,0 +1,78 @@
+"""The module contract: constants, docstring, __all__ and repeated initialisation."""
+import ctypes
+import subprocess
+import sys
+
+import _vorn
+
+CONSTANTS = [
+    ("KIND_PRICE", 0),
+    ("KIND_VOLUME", 1),
+    ("KIND_TRADE", 2),
+    ("KIND_ORDERBOOK", 3),
+    ("KIND_TIME", 4),
+    ("SIDE_AGGRESSOR_BUY", 0),
+    ("SIDE_AGGRESSOR_SELL", 1),
+]
+CLASSES = [
+    "OrderBookEvent",
+    "WarmupPolicy",
+    "FeatureExtractorSpec",
+    "PipelineSpec",
+    "ScalarStage",
+    "FeatureExtractor",
+    "ModelInputPipeline",
+]
+
+
+def test_constants_are_plain_ints_with_their_values():
+    for name, value in CONSTANTS:
+        constant = getattr(_vorn, name)
+        assert type(constant) is int
+        assert constant == value
+    assert _vorn.KIND_ORDERBOOK != _vorn.SIDE_AGGRESSOR_SELL
+    assert _vorn.SIDE_AGGRESSOR_BUY == _vorn.KIND_PRICE == 0
+
+
+def test_all_lists_classes_then_constants_in_registration_order():
+    present = [name for name in CLASSES if hasattr(_vorn, name)]
+    assert _vorn.__all__ == present + [name for name, _ in CONSTANTS]
+    # Classes join in table order: the ones present are a prefix-ordered subset.
+    assert [c for c in CLASSES if c in present] == present
+
+
+def test_module_has_empty_docstring_and_no_functions():
+    assert _vorn.__doc__ == ""
+    callables = {
+        name
+        for name in dir(_vorn)
+        if not name.startswith("__") and callable(getattr(_vorn, name))
+    }
+    assert callables <= set(CLASSES)
+    assert all(isinstance(getattr(_vorn, name), type) for name in callables)
+
+
+def test_repeated_init_returns_the_same_module():
+    library = ctypes.PyDLL(_vorn.__file__)
+    init = library.PyInit__vorn
+    init.restype = ctypes.py_object
+    assert init() is _vorn
+    assert init() is _vorn
+    assert _vorn.__all__.count("KIND_PRICE") == 1
+
+
+def test_only_the_init_entry_is_exported():
+    output = subprocess.run(
+        ["nm", "-D", "--defined-only", _vorn.__file__], capture_output=True, text=True
+    )
+    if output.returncode != 0:
+        return  # nm is not available; nothing to inspect
+    exported = [line.split()[-1] for line in output.stdout.splitlines() if " T " in line]
+    assert exported == ["PyInit__vorn"]
+
+
+def test_import_in_a_fresh_interpreter():
+    code = "import _vorn; print(_vorn.KIND_ORDERBOOK, _vorn.SIDE_AGGRESSOR_SELL)"
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.split() == ["3", "1"]
