@@ -25,16 +25,13 @@ constexpr std::array<u128, 39> kPow10 = [] {
   return table;
 }();
 
-// floor(2^96 / 10^k): a quotient q below this gains k more digits and stays a
+// floor(2^96 / 10^k): a quotient q below it gains k more digits and stays a
 // coefficient, since (q + 1) × 10^k ≤ 2^96.
 constexpr std::array<u128, 10> kDigitRoom = [] {
   std::array<u128, 10> table{};
   for (std::size_t k = 0; k < table.size(); ++k) table[k] = (kMax + 1) / kPow10[k];
   return table;
 }();
-
-// Decimal digit count of the largest coefficient.
-constexpr int kMaxCoefficientDigits = 29;
 
 // An unsigned 256-bit integer: room for any aligned sum or product of two
 // coefficients (at most 2^192).
@@ -132,9 +129,10 @@ DecimalResult<Decimal> fit(const Wide& magnitude, int scale, bool negative, Deci
   if (scale <= kLargestScale && magnitude.fits_coefficient()) {
     return make(magnitude.low(), scale, negative);
   }
-  // Fewer dropped digits cannot fit: 10^drop ≤ 2^(bits - 97) leaves more than 2^96.
+  // Dropping d digits with 10^d ≤ 2^(bits - 97) leaves at least 2^96, so
+  // start past the largest such d (0.30102 is just below log10(2)).
   const int bits = magnitude.bit_width();
-  int drop = std::max({scale - kLargestScale, 1, bits > 97 ? (bits - 97) * 30102 / 100000 : 0});
+  int drop = std::max({scale - kLargestScale, 1, bits > 97 ? (bits - 97) * 30102 / 100000 + 1 : 1});
   for (; drop <= scale; ++drop) {
     Wide quotient = magnitude;
     bool sticky = false;
@@ -234,7 +232,7 @@ std::expected<Decimal, std::string> Decimal::parse(std::string_view text) {
       point == std::string_view::npos ? std::string_view{} : text.substr(point + 1);
   if (whole.empty() && fraction.empty()) return fail("no digits found");
 
-  // Reads digits into acc; false once the value passes the largest coefficient.
+  // Reads digits into acc; false (and stops) once it passes the largest coefficient.
   auto accumulate = [](u128& acc, std::string_view digits) {
     for (char c : digits) {
       acc = acc * 10 + static_cast<unsigned>(c - '0');
@@ -242,13 +240,8 @@ std::expected<Decimal, std::string> Decimal::parse(std::string_view text) {
     }
     return true;
   };
-  const std::size_t first_nonzero = whole.find_first_not_of('0');
-  const std::string_view integer_digits =
-      first_nonzero == std::string_view::npos ? std::string_view{} : whole.substr(first_nonzero);
   u128 coefficient = 0;
-  if (integer_digits.size() > kMaxCoefficientDigits || !accumulate(coefficient, integer_digits)) {
-    return fail("value out of range");
-  }
+  if (!accumulate(coefficient, whole)) return fail("value out of range");
   // Trailing fractional zeros may be dropped; no other digit may.
   const std::size_t last_nonzero = fraction.find_last_not_of('0');
   const std::size_t needed = last_nonzero == std::string_view::npos ? 0 : last_nonzero + 1;
@@ -325,47 +318,55 @@ DecimalResult<Decimal> Decimal::checked_div(const Decimal& other) const {
   const u128 divisor = other.coefficient();
   if (divisor == 0) return std::unexpected(DecimalFault::DivisionByZero);
   const bool negative = negative_ != other.negative_;
-  // Long division, digits gained in chunks: the quotient q + r / divisor is
-  // this / other × 10^scale.
+  // Long division with digits gained in chunks of up to nine: the quotient
+  // plus rest / divisor is this / other × 10^scale.
   int scale = static_cast<int>(scale_) - static_cast<int>(other.scale_);
   const int first_scale = std::max(scale, 0);
   u128 quotient = coefficient() / divisor;
-  u128 rest = coefficient() % divisor;
-  auto gain_digits = [&](int count) {  // r < 2^96, so r × 10^9 fits
+  u128 rest = coefficient() - quotient * divisor;
+  struct Digits {
+    u64 value;  // the next count digits of the quotient
+    u128 rest;
+  };
+  auto next_digits = [&](int count) {  // rest < 2^96, so rest × 10^9 fits
     const u128 partial = rest * kPow10[count];
-    quotient = quotient * kPow10[count] + partial / divisor;
-    rest = partial % divisor;
-    scale += count;
+    const u64 value = static_cast<u64>(partial / divisor);
+    return Digits{value, partial - value * divisor};
   };
   // Up to scale 0 the integer part must fit.
   while (scale < first_scale) {
     const int count = std::min(first_scale - scale, 9);
-    if (quotient > kMax / kPow10[count]) return std::unexpected(DecimalFault::DivisionOverflow);
-    gain_digits(count);
-    if (quotient > kMax) return std::unexpected(DecimalFault::DivisionOverflow);
+    const Digits digits = next_digits(count);
+    quotient = quotient * kPow10[count] + digits.value;
+    rest = digits.rest;
+    scale += count;
+    if (quotient > kMax) return std::unexpected(DecimalFault::DivisionOverflow);  // no wrap: q < 2^96
   }
-  if (rest == 0) return make(quotient, scale, negative);
-  // Inexact so far: more fractional digits while the coefficient has room.
+  // Fractional digits while inexact and the coefficient has room; an exact
+  // quotient ends at its smallest scale.
   while (rest != 0 && scale < kLargestScale) {
     int count = std::min(kLargestScale - scale, 9);
     while (count > 1 && quotient >= kDigitRoom[count]) --count;
-    if (count == 1 && quotient * 10 + rest * 10 / divisor > kMax) break;
-    gain_digits(count);
-  }
-  if (rest == 0) {  // exact after all: the smallest scale that holds it
-    while (scale > first_scale && quotient % 10 == 0) {
-      quotient /= 10;
-      --scale;
+    Digits digits = next_digits(count);
+    while (digits.rest == 0 && digits.value % 10 == 0) {  // value > 0 once exact
+      digits.value /= 10;
+      --count;
     }
-    return make(quotient, scale, negative);
+    const u128 next = quotient * kPow10[count] + digits.value;
+    if (next > kMax) break;  // only when a single digit was tried
+    quotient = next;
+    rest = digits.rest;
+    scale += count;
   }
-  const u128 twice = rest * 2;
-  if (twice > divisor || (twice == divisor && (quotient & 1) != 0)) ++quotient;
+  if (rest != 0) {
+    const u128 twice = rest * 2;
+    if (twice > divisor || (twice == divisor && (quotient & 1) != 0)) ++quotient;
+  }
   if (quotient > kMax) {
-    // Rounded up from kMax: one digit fewer instead, and the dropped part
+    // Rounded up from kMax: one digit fewer instead, where the dropped part
     // (the digit 5 and a nonzero rest) rounds up.
     if (scale == 0) return std::unexpected(DecimalFault::DivisionOverflow);
-    quotient = kMax / 10 + (kMax % 10 >= 5 ? 1 : 0);
+    quotient = kMax / 10 + 1;
     --scale;
   }
   return make(quotient, scale, negative);
