@@ -97,7 +97,6 @@ struct Wide {
     }
     return std::strong_ordering::equal;
   }
-  friend bool operator==(const Wide&, const Wide&) = default;
 };
 
 Wide scaled(u128 coefficient, int exponent) {
@@ -118,8 +117,11 @@ Wide multiply(u128 a, u128 b) {
   return result;
 }
 
+// Callers have already brought the parts into range.
 Decimal make(u128 coefficient, int scale, bool negative) {
-  return *Decimal::from_parts(coefficient, static_cast<std::uint32_t>(scale), negative);
+  const auto result = Decimal::from_parts(coefficient, static_cast<std::uint32_t>(scale), negative);
+  if (!result) panic("decimal parts out of range");
+  return *result;
 }
 
 // The exact value magnitude × 10^-scale as a decimal: kept when it fits,

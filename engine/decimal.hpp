@@ -67,14 +67,20 @@ public:
     return (a <=> b) == std::strong_ordering::equal;
   }
 
-  // Checked arithmetic. A result that needs more than 96 bits or 28
-  // fractional digits is rounded half to even to fit; overflow is reported
-  // only when the integer part cannot be held.
+  // Checked arithmetic. An exact result keeps its natural scale (the larger
+  // of the two for add and sub, their sum for mul). A result that needs more
+  // than 96 bits or 28 fractional digits is rounded half to even to the
+  // largest scale that fits; overflow is reported only when scale 0 cannot
+  // hold it. A zero result is negative only as -0 + -0 (or -0 - 0) and, for
+  // mul and div, when exactly one operand is negative.
   DecimalResult<Decimal> checked_add(const Decimal& other) const;
   DecimalResult<Decimal> checked_sub(const Decimal& other) const;
   DecimalResult<Decimal> checked_mul(const Decimal& other) const;
+  // An exact quotient takes its smallest scale not below this scale minus
+  // other's (nor 0): 1.50 / 2 = 0.75, 2.0 / 1 = 2.0, 100 / 0.5 = 200; an
+  // inexact one keeps as many digits as fit.
   DecimalResult<Decimal> checked_div(const Decimal& other) const;
-  // Truncated remainder: the sign of the dividend, exact.
+  // Truncated remainder: the sign of the dividend, exact, at the larger scale.
   DecimalResult<Decimal> checked_rem(const Decimal& other) const;
   Decimal abs() const;
 
