@@ -2,6 +2,7 @@
 // lower-cased before interning; id 0 is the global symbol "__global__".
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <string>
@@ -34,8 +35,10 @@ inline constexpr std::size_t kSymbolLimit = 512;
 inline constexpr std::string_view kGlobalSymbolName = "__global__";
 
 namespace symbols {
-// Interns a name (ASCII lower-cased first) and returns its id; fails with
-// LimitExceeded once 512 ids exist. Thread-safe. Include errors.hpp to call.
+// Interns a name (ASCII lower-cased first) and returns its id; ids are handed
+// out densely in order of first interning. Fails with LimitExceeded once 512
+// ids exist, leaving the interner unchanged. Any text is accepted, the empty
+// one included. Thread-safe. Include errors.hpp to call.
 std::expected<Symbol, VornError> intern(std::string_view name);
 }  // namespace symbols
 
