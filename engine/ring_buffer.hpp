@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <type_traits>
+#include <utility>
 
 #include "engine/panic.hpp"
 
@@ -29,8 +31,19 @@ public:
     return HeapRingBuffer(static_cast<T*>(memory), capacity);
   }
 
-  HeapRingBuffer(HeapRingBuffer&&) noexcept = default;
-  HeapRingBuffer& operator=(HeapRingBuffer&&) noexcept = default;
+  // A moved-from buffer is empty with capacity 0.
+  HeapRingBuffer(HeapRingBuffer&& other) noexcept
+      : data_(std::move(other.data_)),
+        capacity_(std::exchange(other.capacity_, 0)),
+        head_(std::exchange(other.head_, 0)),
+        length_(std::exchange(other.length_, 0)) {}
+  HeapRingBuffer& operator=(HeapRingBuffer&& other) noexcept {
+    data_ = std::move(other.data_);
+    capacity_ = std::exchange(other.capacity_, 0);
+    head_ = std::exchange(other.head_, 0);
+    length_ = std::exchange(other.length_, 0);
+    return *this;
+  }
 
   // Appends `item` as the newest element; when full, first removes and
   // returns the oldest.
@@ -56,6 +69,38 @@ public:
   const T& back() const { return (*this)[length_ - 1]; }
   T& back() { return (*this)[length_ - 1]; }
   const T& front() const { return data_[head_]; }
+
+  // Iteration from the oldest element to the newest.
+  class const_iterator {
+  public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = T;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const T*;
+    using reference = const T&;
+
+    const_iterator() = default;
+    const T& operator*() const { return (*ring_)[position_]; }
+    const T* operator->() const { return &(*ring_)[position_]; }
+    const_iterator& operator++() {
+      ++position_;
+      return *this;
+    }
+    const_iterator operator++(int) {
+      const_iterator before = *this;
+      ++position_;
+      return before;
+    }
+    friend bool operator==(const const_iterator&, const const_iterator&) = default;
+
+  private:
+    friend class HeapRingBuffer;
+    const_iterator(const HeapRingBuffer* ring, std::size_t position) : ring_(ring), position_(position) {}
+    const HeapRingBuffer* ring_ = nullptr;
+    std::size_t position_ = 0;
+  };
+  const_iterator begin() const { return {this, 0}; }
+  const_iterator end() const { return {this, length_}; }
 
 private:
   struct Free {

@@ -38,8 +38,17 @@ public:
     return std::move(*vector);
   }
 
-  VecFeatureVector(VecFeatureVector&&) noexcept = default;
-  VecFeatureVector& operator=(VecFeatureVector&&) noexcept = default;
+  // A moved-from vector has no cells.
+  VecFeatureVector(VecFeatureVector&& other) noexcept
+      : cells_(std::move(other.cells_)),
+        capacity_(std::exchange(other.capacity_, 0)),
+        length_(std::exchange(other.length_, 0)) {}
+  VecFeatureVector& operator=(VecFeatureVector&& other) noexcept {
+    cells_ = std::move(other.cells_);
+    capacity_ = std::exchange(other.capacity_, 0);
+    length_ = std::exchange(other.length_, 0);
+    return *this;
+  }
 
   std::size_t length() const { return length_; }
   std::size_t capacity() const { return capacity_; }

@@ -43,6 +43,25 @@ TEST(HeapRingBuffer, WrapsOverManyCycles) {
   }
 }
 
+TEST(HeapRingBuffer, IteratesOldestToNewestAndMovesOut) {
+  auto ring = HeapRingBuffer<int>::try_new(3).value();
+  EXPECT_EQ(ring.begin(), ring.end());
+  for (int i = 1; i <= 5; ++i) ring.push_back(i);
+  EXPECT_EQ(std::vector<int>(ring.begin(), ring.end()), (std::vector<int>{3, 4, 5}));
+
+  auto moved = std::move(ring);
+  EXPECT_EQ(std::vector<int>(moved.begin(), moved.end()), (std::vector<int>{3, 4, 5}));
+  EXPECT_EQ(ring.size(), 0u);  // NOLINT(bugprone-use-after-move): the moved-from state is specified
+  EXPECT_EQ(ring.capacity(), 0u);
+  EXPECT_EQ(ring.begin(), ring.end());
+
+  auto vector = VecFeatureVector::new_of_length(3, 2);
+  auto moved_vector = std::move(vector);
+  EXPECT_EQ(moved_vector.capacity(), 3u);
+  EXPECT_EQ(vector.capacity(), 0u);  // NOLINT(bugprone-use-after-move)
+  EXPECT_TRUE(vector.cells().empty());
+}
+
 TEST(HeapRingBuffer, RefusesImpossibleStorageAndZeroCapacity) {
   EXPECT_FALSE(HeapRingBuffer<double>::try_new(static_cast<std::size_t>(-1)).has_value());
   EXPECT_FALSE(HeapRingBuffer<double>::try_new(std::size_t{1} << 62).has_value());
