@@ -133,6 +133,10 @@ void render(Writer& w, const book_error::InvalidUpdate& e) {
   w.variant("InvalidUpdate", "invalid {} level update with price {} and size {}",
             field("side", e.side), field("price", e.price), field("size", e.size));
 }
+void render(Writer& w, const book_error::BufferAllocationFailed& e) {
+  w.variant("BufferAllocationFailed", "order-book update buffer capacity {} cannot be allocated",
+            field("capacity", e.capacity));
+}
 
 // ---- argument errors ----------------------------------------------------------------
 

@@ -85,13 +85,14 @@ struct StaleSnapshot { std::uint64_t current_snapshot_update_id; std::uint64_t r
 struct InvalidDenseConfiguration { Decimal tick_size; Decimal min_price; Decimal max_price; bool operator==(const InvalidDenseConfiguration&) const = default; };
 struct DenseCapacityExceeded { bool operator==(const DenseCapacityExceeded&) const = default; };
 struct InvalidUpdate { Side side; Decimal price; Decimal size; bool operator==(const InvalidUpdate&) const = default; };
+struct BufferAllocationFailed { std::size_t capacity; bool operator==(const BufferAllocationFailed&) const = default; };
 }  // namespace book_error
 
 struct OrderBookUpdateError
     : ErrorUnion<book_error::SequenceGap, book_error::SnapshotHistoryGap,
                  book_error::BufferCapacityExceeded, book_error::StaleSnapshot,
                  book_error::InvalidDenseConfiguration, book_error::DenseCapacityExceeded,
-                 book_error::InvalidUpdate> {
+                 book_error::InvalidUpdate, book_error::BufferAllocationFailed> {
   using ErrorUnion::ErrorUnion;
 };
 
