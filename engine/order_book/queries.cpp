@@ -23,37 +23,45 @@ DecimalResult<Decimal> top_size(const BookSide& side, std::uint64_t n) {
   return total;
 }
 
-// (p1 × w1 + p2 × w2) / denominator.
-DecimalResult<Decimal> weighted_sum_over(const Decimal& p1, const Decimal& w1, const Decimal& p2,
-                                         const Decimal& w2, const DecimalResult<Decimal>& denominator) {
-  const auto a = p1.checked_mul(w1);
+// (bid price × bid weight + ask price × ask weight) / (bid size + ask size).
+DecimalResult<Decimal> weighted_price(const Level& bid, const Decimal& bid_weight, const Level& ask,
+                                      const Decimal& ask_weight) {
+  const auto a = bid.price.checked_mul(bid_weight);
   if (!a) return a;
-  const auto b = p2.checked_mul(w2);
+  const auto b = ask.price.checked_mul(ask_weight);
   if (!b) return b;
   const auto numerator = a->checked_add(*b);
   if (!numerator) return numerator;
+  const auto denominator = bid.size.checked_add(ask.size);
   if (!denominator) return denominator;
   return numerator->checked_div(*denominator);
+}
+
+// An answer from the best bid and the best ask; no value unless both exist.
+template <class Compute>
+DecimalAnswer from_best_levels(const OrderBook& book, Compute compute) {
+  const auto bid = book.best_bid();
+  const auto ask = book.best_ask();
+  if (!bid || !ask) return std::nullopt;
+  return some(compute(*bid, *ask));
 }
 
 }  // namespace
 
 DecimalAnswer OrderBook::mid_price() const {
-  const auto bid = best_bid();
-  const auto ask = best_ask();
-  if (!bid || !ask) return std::nullopt;
-  const auto sum = bid->price.checked_add(ask->price);
-  if (!sum) return std::unexpected(sum.error());
-  return some(sum->checked_div(Decimal::from_int(2)));
+  return from_best_levels(*this, [](const Level& bid, const Level& ask) {
+    const auto sum = bid.price.checked_add(ask.price);
+    if (!sum) return sum;
+    return sum->checked_div(Decimal::from_int(2));
+  });
 }
 
 DecimalAnswer OrderBook::spread() const {
-  const auto bid = best_bid();
-  const auto ask = best_ask();
-  if (!bid || !ask) return std::nullopt;
-  const auto difference = ask->price.checked_sub(bid->price);
-  if (!difference) return std::unexpected(difference.error());
-  return difference->abs();
+  return from_best_levels(*this, [](const Level& bid, const Level& ask) {
+    const auto difference = ask.price.checked_sub(bid.price);
+    if (!difference) return difference;
+    return DecimalResult<Decimal>(difference->abs());
+  });
 }
 
 DecimalAnswer OrderBook::spread_bps() const {
@@ -69,19 +77,15 @@ DecimalAnswer OrderBook::spread_bps() const {
 }
 
 DecimalAnswer OrderBook::weighted_mid_price() const {
-  const auto bid = best_bid();
-  const auto ask = best_ask();
-  if (!bid || !ask) return std::nullopt;
-  return some(weighted_sum_over(bid->price, bid->size, ask->price, ask->size,
-                                bid->size.checked_add(ask->size)));
+  return from_best_levels(*this, [](const Level& bid, const Level& ask) {
+    return weighted_price(bid, bid.size, ask, ask.size);
+  });
 }
 
 DecimalAnswer OrderBook::microprice() const {
-  const auto bid = best_bid();
-  const auto ask = best_ask();
-  if (!bid || !ask) return std::nullopt;
-  return some(weighted_sum_over(bid->price, ask->size, ask->price, bid->size,
-                                bid->size.checked_add(ask->size)));
+  return from_best_levels(*this, [](const Level& bid, const Level& ask) {
+    return weighted_price(bid, ask.size, ask, bid.size);
+  });
 }
 
 DecimalAnswer OrderBook::imbalance(std::uint64_t n_levels) const {

@@ -49,14 +49,16 @@ protected:
 // Expected values are hand computed; a no-value answer reads "none".
 using book_test::text;
 
+// One query: its name, its answer as text, the hand-computed answer.
+struct QueryCase {
+  const char* query;
+  std::string got;
+  const char* expected;
+};
+
 TEST_P(OrderBookQueries, ExampleBook) {
   const OrderBook book = example();
-  struct Case {
-    const char* query;
-    std::string got;
-    const char* expected;
-  };
-  const Case cases[] = {
+  const QueryCase cases[] = {
       {"best_bid", text(book.best_bid()), "99 4"},
       {"best_ask", text(book.best_ask()), "100 2"},
       {"mid_price", text(book.mid_price()), "99.5"},
@@ -94,7 +96,7 @@ TEST_P(OrderBookQueries, ExampleBook) {
       {"level(Ask, 101.1) off the grid", text(book.level(Side::Ask, dec("101.1"))), "none"},
       {"level(Ask, 500) outside the ladder", text(book.level(Side::Ask, dec("500"))), "none"},
   };
-  for (const Case& c : cases) EXPECT_EQ(c.got, c.expected) << c.query;
+  for (const QueryCase& c : cases) EXPECT_EQ(c.got, c.expected) << c.query;
 }
 
 TEST_P(OrderBookQueries, TopLevelsStopAfterN) {
@@ -121,12 +123,7 @@ TEST_P(OrderBookQueries, EmptySidesCrossedLockedAndZeroBooks) {
   const OrderBook crossed = book_with({{dec("101"), dec("1")}}, {ask100});
   const OrderBook locked = book_with({{dec("100"), dec("1")}}, {ask100});
   const OrderBook zero = book_with({{dec("0"), dec("1")}}, {{dec("0.0"), dec("3")}});
-  struct Case {
-    const char* query;
-    std::string got;
-    const char* expected;
-  };
-  const Case cases[] = {
+  const QueryCase cases[] = {
       {"bids only: best_ask", text(bids_only.best_ask()), "none"},
       {"bids only: mid_price", text(bids_only.mid_price()), "none"},
       {"bids only: spread", text(bids_only.spread()), "none"},
@@ -153,7 +150,7 @@ TEST_P(OrderBookQueries, EmptySidesCrossedLockedAndZeroBooks) {
       {"zero: spread_bps", text(zero.spread_bps()), "none"},
       {"zero: weighted_mid_price", text(zero.weighted_mid_price()), "0"},
   };
-  for (const Case& c : cases) EXPECT_EQ(c.got, c.expected) << c.query;
+  for (const QueryCase& c : cases) EXPECT_EQ(c.got, c.expected) << c.query;
 }
 
 // Sizes that valid input can carry overflow the sums and products of the
@@ -163,12 +160,7 @@ TEST_P(OrderBookQueries, OverflowIsAnAnswerNotAnAbort) {
   const OrderBook book = book_with({{dec("1"), dec("40000000000000000000000000000")},
                                     {dec("0.5"), dec("40000000000000000000000000000")}},
                                    {{dec("2"), dec("40000000000000000000000000000")}});
-  struct Case {
-    const char* query;
-    std::string got;
-    const char* expected;
-  };
-  const Case cases[] = {
+  const QueryCase cases[] = {
       {"weighted_mid_price", text(book.weighted_mid_price()), "Multiplication overflowed"},
       {"microprice", text(book.microprice()), "Multiplication overflowed"},
       {"imbalance(1)", text(book.imbalance(1)), "Addition overflowed"},
@@ -182,7 +174,7 @@ TEST_P(OrderBookQueries, OverflowIsAnAnswerNotAnAbort) {
       {"mid_price", text(book.mid_price()), "1.5"},
       {"depth_until_price one level", text(book.depth_until_price(Side::Bid, dec("1"))), "40000000000000000000000000000"},
   };
-  for (const Case& c : cases) EXPECT_EQ(c.got, c.expected) << c.query;
+  for (const QueryCase& c : cases) EXPECT_EQ(c.got, c.expected) << c.query;
   EXPECT_EQ(text(book.best_bid()), "1 40000000000000000000000000000");
   EXPECT_EQ(book_test::all_levels(book, Side::Bid).size(), 2u);
 }
