@@ -56,6 +56,8 @@ TEST(OrderBookUpdateError, TextsAndDebugForms) {
       {SequenceGap{0, std::numeric_limits<std::uint64_t>::max()},
        "expected update ID 0, received 18446744073709551615",
        "SequenceGap { expected: 0, received: 18446744073709551615 }"},
+      {BufferAllocationFailed{1024}, "order-book update buffer capacity 1024 cannot be allocated",
+       "BufferAllocationFailed { capacity: 1024 }"},
   });
 }
 

@@ -114,6 +114,26 @@ TEST(OrderBookConfig, UnobtainableStorageIsAnError) {
   }
 }
 
+TEST(OrderBookConfig, ConstructionMessages) {
+  const Symbol symbol{1};
+  struct Case {
+    std::size_t buffer_size;
+    std::optional<DenseBookConfig> dense;
+    const char* message;
+  };
+  const Case cases[] = {
+      {SIZE_MAX, std::nullopt, "order-book update buffer capacity 18446744073709551615 cannot be allocated"},
+      {0, DenseBookConfig{dec("0.0"), dec("1"), dec("3.00")}, "invalid dense order-book grid: tick 0.0, range [1, 3.00]"},
+      {0, DenseBookConfig{dec("1"), dec("0"), dec("4611686018427387904")},
+       "dense order-book price range cannot be allocated"},
+  };
+  for (const Case& c : cases) {
+    auto book = OrderBookConfig{symbol, UpdatePolicy::Monotonic, c.buffer_size, c.dense}.build();
+    ASSERT_FALSE(book.has_value()) << c.message;
+    EXPECT_EQ(to_string(book.error()), c.message);
+  }
+}
+
 TEST(UpdatePolicy, Words) {
   EXPECT_EQ(json_word(UpdatePolicy::Monotonic), "monotonic");
   EXPECT_EQ(json_word(UpdatePolicy::Contiguous), "contiguous");

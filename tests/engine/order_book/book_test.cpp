@@ -175,6 +175,39 @@ TEST(OrderBookSequencing, Scenarios) {
   }
 }
 
+// The messages a caller sees, in full.
+TEST(OrderBookSequencing, RejectionMessages) {
+  struct Case {
+    UpdatePolicy policy;
+    std::size_t buffer_size;
+    std::vector<OwnedUpdate> before;
+    OwnedUpdate rejected;
+    const char* message;
+  };
+  const auto contiguous = UpdatePolicy::Contiguous;
+  const std::vector<Case> cases{
+      {contiguous, 0, {}, bid_delta(1), "order-book update buffer capacity 0 was exceeded"},
+      {contiguous, 10, {empty_snapshot(100), bid_delta(101), bid_delta(102)}, bid_delta(104),
+       "expected update ID 103, received 104"},
+      {contiguous, 10, {bid_delta(5), bid_delta(6), bid_delta(7)}, empty_snapshot(3),
+       "snapshot 3 requires update ID 4, received 5"},
+      {contiguous, 10, {empty_snapshot(100)}, empty_snapshot(100),
+       "snapshot 100 is not newer than current snapshot 100"},
+      {contiguous, 10, {}, delta(1, {{dec("10"), dec("-1"), Side::Ask}}),
+       "invalid Ask level update with price 10 and size -1"},
+      {contiguous, 10, {}, snapshot(1, {{dec("-2.50"), dec("1.0")}}, {}),
+       "invalid Bid level update with price -2.50 and size 1.0"},
+  };
+  for (const Case& c : cases) {
+    auto book = OrderBook::new_sparse(c.policy, c.buffer_size).value();
+    for (const OwnedUpdate& update : c.before) (void)apply(book, update, 1);
+    const auto result = apply(book, c.rejected, 2);
+    ASSERT_FALSE(result.has_value()) << c.message;
+    EXPECT_EQ(to_string(result.error()), c.message);
+    EXPECT_EQ(to_string(VornError(result.error())), std::string("order-book update failed: ") + c.message);
+  }
+}
+
 // The levels and timestamps after a resynchronizing snapshot: the snapshot's
 // levels, then the replayed deltas in order, each with its own timestamp.
 TEST(OrderBookSequencing, ReplayAppliesHeldDeltasAfterTheSnapshot) {
