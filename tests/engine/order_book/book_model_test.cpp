@@ -4,6 +4,8 @@
 // both must hold the same levels, ids and held deltas and give the same answers.
 #include <gtest/gtest.h>
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <deque>
 #include <map>
@@ -249,13 +251,9 @@ Decimal quarter_price(int quarters, std::mt19937_64& random) {
   const bool negative = quarters < 0;
   const int whole = (negative ? -quarters : quarters) / 4;
   const int fraction = (negative ? -quarters : quarters) % 4;
-  std::string text = (negative ? "-" : "") + std::to_string(whole);
-  if (fraction != 0) {
-    text += "." + std::to_string(fraction * 25);
-    if (random() % 3 == 0) text += "0";
-  } else if (random() % 3 == 0) {
-    text += ".0";
-  }
+  const char* zero = random() % 3 == 0 ? "0" : "";
+  const std::string text = fraction != 0 ? fmt::format("{}{}.{}{}", negative ? "-" : "", whole, fraction * 25, zero)
+                                         : fmt::format("{}{}{}", negative ? "-" : "", whole, *zero ? ".0" : "");
   return dec(text);
 }
 
