@@ -1,0 +1,63 @@
+#include "engine/indicators/volatility/rolling_volatility_timed.hpp"
+
+#include "engine/panic.hpp"
+
+namespace vorn {
+
+Result<RollingVolatilityTimed> RollingVolatilityTimed::try_new(Duration aggregation,
+                                                               std::size_t capacity,
+                                                               WarmupPolicy policy) {
+  auto frame = Frame::try_new(aggregation, capacity, policy, IndicatorKind::VolatilityTimed);
+  if (!frame) return std::unexpected(std::move(frame.error()));
+  return RollingVolatilityTimed(std::move(*frame));
+}
+
+void RollingVolatilityTimed::update(double price, std::int64_t t) {
+  frame_.start(t);
+  observe(t);
+  const auto r = returns_.next(price);
+  if (!r) return;
+  const BucketTime start = bucket_start(t, frame_.width);
+  auto& ring = frame_.ring;
+  if (!ring.empty() && ring.back().start == start) {
+    ring.back().moments.add(*r);
+    for (std::size_t i = 0; i < frame_.window_count; ++i) {
+      if (counts_[i] > 0) {
+        moments_[i].add(*r);
+      } else if (!has_left(start, frame_.durations[i], t)) {
+        moments_[i].add(*r);
+        counts_[i] = 1;
+      }
+    }
+    return;
+  }
+  MomentsBucket bucket{start, Moments{}};
+  bucket.moments.add(*r);
+  const std::size_t held_before = ring.size();
+  const auto dropped = ring.push_back(bucket);
+  for (std::size_t i = 0; i < frame_.window_count; ++i) {
+    if (dropped && counts_[i] == held_before) {
+      moments_[i].subtract(dropped->moments);  // one bucket out, one in
+    } else {
+      counts_[i] += 1;
+    }
+    moments_[i].merge(bucket.moments);
+  }
+}
+
+bool RollingVolatilityTimed::observe(std::int64_t t) {
+  if (!frame_.advance(t)) return false;
+  const auto& ring = frame_.ring;
+  for (std::size_t i = 0; i < frame_.window_count; ++i) {
+    std::size_t& count = counts_[i];
+    if (count > ring.size()) panic("window bucket count exceeds the ring length");
+    while (count > 0 && has_left(ring[ring.size() - count].start, frame_.durations[i], t)) {
+      moments_[i].subtract(ring[ring.size() - count].moments);
+      count -= 1;
+    }
+  }
+  frame_.refresh_readiness(t);
+  return true;
+}
+
+}  // namespace vorn

@@ -1,0 +1,68 @@
+#include "engine/indicators/volume/on_balance_volume_timed.hpp"
+
+namespace vorn {
+namespace {
+
+// The sign of price − previous price.
+double direction(double price, double previous) {
+  const double change = price - previous;
+  if (change > 0.0) return 1.0;
+  if (change < 0.0) return -1.0;
+  return 0.0;
+}
+
+}  // namespace
+
+Result<OnBalanceVolumeTimed> OnBalanceVolumeTimed::try_new(Duration aggregation,
+                                                           std::size_t capacity,
+                                                           WarmupPolicy policy) {
+  auto frame = Frame::try_new(aggregation, capacity, policy, IndicatorKind::ObvTimed);
+  if (!frame) return std::unexpected(std::move(frame.error()));
+  return OnBalanceVolumeTimed(std::move(*frame));
+}
+
+void OnBalanceVolumeTimed::update(std::int64_t t, double price, double volume) {
+  frame_.start(t);
+  observe(t);
+  const BucketTime start = bucket_start(t, frame_.width);
+  auto& ring = frame_.ring;
+  if (!ring.empty() && ring.back().start == start) {
+    const std::size_t newest = ring.size() - 1;
+    const double d = newest == 0 ? 0.0 : direction(price, ring[newest - 1].last_price);
+    ObvBucket& bucket = ring.back();
+    const double old_volume = bucket.volume;
+    const double old_direction = bucket.direction;
+    bucket = ObvBucket{start, price, old_volume + volume, d};
+    add_to_windows(d * bucket.volume - old_volume * old_direction);
+    return;
+  }
+  const double d = ring.empty() ? 0.0 : direction(price, ring.back().last_price);
+  if (ring.push_back(ObvBucket{start, price, volume, d})) {
+    for (std::size_t i = 0; i < frame_.window_count; ++i) {
+      if (oldest_[i] > 0) --oldest_[i];
+    }
+  }
+  add_to_windows(d * volume);
+}
+
+bool OnBalanceVolumeTimed::observe(std::int64_t t) {
+  if (!frame_.advance(t)) return false;
+  const BucketTime now = bucket_start(t, frame_.width);
+  const auto& ring = frame_.ring;
+  for (std::size_t i = 0; i < frame_.window_count; ++i) {
+    std::size_t position = oldest_[i];
+    while (position < ring.size() && has_left(ring[position].start, frame_.durations[i], now)) {
+      sums_[i] = sums_[i] - ring[position].direction * ring[position].volume;
+      ++position;
+    }
+    oldest_[i] = position;
+  }
+  frame_.refresh_readiness(t);
+  return true;
+}
+
+void OnBalanceVolumeTimed::add_to_windows(double amount) {
+  for (std::size_t i = 0; i < frame_.window_count; ++i) sums_[i] = sums_[i] + amount;
+}
+
+}  // namespace vorn
