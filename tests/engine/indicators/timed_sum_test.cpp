@@ -159,11 +159,11 @@ TEST(RollingTimedSum, RepeatedTimestampsShareOneBucket) {
 
 TEST(RollingTimedSum, EmptiedWindowReadsExactlyZero) {
   auto sum = make_sum(1000, 4, {3});
-  for (double v : {0.1, 0.2, 0.7}) {
-    sum.update({v}, static_cast<std::int64_t>(v * 10000));
-  }
-  // The running sum would otherwise keep a rounding residue.
-  EXPECT_NE(((0.1 + 0.2) - 0.1) - 0.2, 0.0);
+  sum.update({0.1}, 0);
+  sum.update({0.2}, 1000);
+  sum.update({0.3}, 2000);
+  // Subtracting the buckets one by one would leave a rounding residue.
+  EXPECT_NE((((0.1 + 0.2) + 0.3) - 0.1 - 0.2) - 0.3, 0.0);
   EXPECT_TRUE(sum.observe(1'000'000));
   EXPECT_EQ(sum.sums(0)[0], 0.0);
   EXPECT_FALSE(std::signbit(sum.sums(0)[0]));
