@@ -41,4 +41,22 @@ std::unexpected<VornError> argument_failure(Reason reason) {
   return std::unexpected(VornError{InvalidArgumentError{std::move(reason)}});
 }
 
+// Checks a new window of the last `length` samples of a count indicator
+// holding `window_count` windows and a ring of `capacity`: a 17th window
+// (WindowLimitReached), a length of 0, a length above the capacity, a sample
+// already recorded (WindowAddedAfterData). A length of 0 never exceeds the
+// capacity, so the two middle checks may come in either order.
+inline Status check_count_window(std::size_t window_count, std::size_t length,
+                                 std::size_t capacity, bool holds_data) {
+  if (window_count == kMaxWindows) {
+    return argument_failure(argument_error::WindowLimitReached{kMaxWindows});
+  }
+  if (length == 0) return argument_failure(argument_error::WindowPeriodZero{});
+  if (length > capacity) {
+    return argument_failure(argument_error::WindowPeriodExceedsCapacity{length, capacity});
+  }
+  if (holds_data) return argument_failure(argument_error::WindowAddedAfterData{});
+  return {};
+}
+
 }  // namespace vorn

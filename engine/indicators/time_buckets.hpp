@@ -14,6 +14,7 @@
 
 #include "engine/errors.hpp"
 #include "engine/indicators/construction.hpp"
+#include "engine/panic.hpp"
 #include "engine/ring_buffer.hpp"
 #include "engine/types.hpp"
 
@@ -100,6 +101,39 @@ struct TimedFrame {
     ready[window_count] = false;
     ++window_count;
     return {};
+  }
+
+  // Appends a bucket. When the ring was full its oldest bucket is dropped and
+  // every window's oldest ring position (`oldest`) moves down by one, not
+  // below 0.
+  void push_shifting(const Bucket& bucket, std::array<std::size_t, N>& oldest) {
+    if (!ring.push_back(bucket)) return;
+    for (std::size_t i = 0; i < window_count; ++i) {
+      if (oldest[i] > 0) --oldest[i];
+    }
+  }
+
+  // Window i's oldest ring position moved past the buckets that have left it
+  // at `now` (a bucket start), each handed to `leave` oldest first.
+  template <class Leave>
+  std::size_t expire_from(std::size_t i, std::size_t position, BucketTime now, Leave&& leave) const {
+    while (position < ring.size() && has_left(ring[position].start, durations[i], now)) {
+      leave(ring[position]);
+      ++position;
+    }
+    return position;
+  }
+
+  // Window i holds the `count` newest buckets; those that have left it at
+  // `t` are handed to `leave` oldest first and no longer counted. A count
+  // above the ring's length is a broken invariant.
+  template <class Leave>
+  void expire_newest(std::size_t i, std::size_t& count, std::int64_t t, Leave&& leave) const {
+    if (count > ring.size()) panic("window bucket count exceeds the ring length");
+    while (count > 0 && has_left(ring[ring.size() - count].start, durations[i], t)) {
+      leave(ring[ring.size() - count]);
+      --count;
+    }
   }
 
   // The first update starts the clock and refreshes readiness.

@@ -50,10 +50,8 @@ public:
     auto& ring = frame_.ring;
     if (!ring.empty() && ring.back().start == start) {
       add_lanes(ring.back().values, values);
-    } else if (ring.push_back(Bucket{start, values})) {
-      for (std::size_t i = 0; i < frame_.window_count; ++i) {
-        if (oldest_[i] > 0) --oldest_[i];
-      }
+    } else {
+      frame_.push_shifting(Bucket{start, values}, oldest_);
     }
     for (std::size_t i = 0; i < frame_.window_count; ++i) add_lanes(sums_[i], values);
   }
@@ -65,15 +63,12 @@ public:
   bool observe(std::int64_t t) {
     if (!frame_.advance(t)) return false;
     const BucketTime now = bucket_start(t, frame_.width);
-    const auto& ring = frame_.ring;
     for (std::size_t i = 0; i < frame_.window_count; ++i) {
-      std::size_t position = oldest_[i];
-      while (position < ring.size() && has_left(ring[position].start, frame_.durations[i], now)) {
-        for (std::size_t k = 0; k < K; ++k) sums_[i][k] = sums_[i][k] - ring[position].values[k];
-        ++position;
-      }
-      oldest_[i] = position;
-      if (position == ring.size()) sums_[i].fill(0.0);
+      Values& sums = sums_[i];
+      oldest_[i] = frame_.expire_from(i, oldest_[i], now, [&](const Bucket& bucket) {
+        for (std::size_t k = 0; k < K; ++k) sums[k] = sums[k] - bucket.values[k];
+      });
+      if (oldest_[i] == frame_.ring.size()) sums.fill(0.0);
     }
     frame_.refresh_readiness(t);
     return true;

@@ -12,14 +12,10 @@ Result<SimpleMovingAverage> SimpleMovingAverage::try_new(std::size_t capacity,
 }
 
 Status SimpleMovingAverage::add_window(std::size_t length) {
-  if (window_count_ == kMaxWindows) {
-    return argument_failure(argument_error::WindowLimitReached{kMaxWindows});
+  if (auto checked = check_count_window(window_count_, length, ring_.capacity(), !ring_.empty());
+      !checked) {
+    return checked;
   }
-  if (length == 0) return argument_failure(argument_error::WindowPeriodZero{});
-  if (length > ring_.capacity()) {
-    return argument_failure(argument_error::WindowPeriodExceedsCapacity{length, ring_.capacity()});
-  }
-  if (!ring_.empty()) return argument_failure(argument_error::WindowAddedAfterData{});
   lengths_[window_count_] = length;
   sums_[window_count_] = 0.0;
   averages_[window_count_] = 0.0;

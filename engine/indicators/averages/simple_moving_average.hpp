@@ -19,9 +19,7 @@ public:
   // ConstructionFailed (see construction_failed).
   static Result<SimpleMovingAverage> try_new(std::size_t capacity, WarmupPolicy policy);
 
-  // A window of the last `length` samples. Checks in this order: a 17th
-  // window, a length of 0, a length above the capacity, a sample already
-  // recorded (WindowAddedAfterData).
+  // A window of the last `length` samples (checks: check_count_window).
   Status add_window(std::size_t length);
 
   void update(double value);

@@ -1,7 +1,5 @@
 #include "engine/indicators/averages/simple_moving_average_timed.hpp"
 
-#include "engine/panic.hpp"
-
 namespace vorn {
 
 Result<SimpleMovingAverageTimed> SimpleMovingAverageTimed::try_new(Duration aggregation,
@@ -58,15 +56,10 @@ void SimpleMovingAverageTimed::update(double value, std::int64_t t) {
 
 bool SimpleMovingAverageTimed::observe(std::int64_t t) {
   if (!frame_.advance(t)) return false;
-  const auto& ring = frame_.ring;
   for (std::size_t i = 0; i < frame_.window_count; ++i) {
-    std::size_t& count = counts_[i];
-    if (count > ring.size()) panic("window bucket count exceeds the ring length");
-    while (count > 0 && has_left(ring[ring.size() - count].start, frame_.durations[i], t)) {
-      sums_[i] = sums_[i] - ring[ring.size() - count].mean;
-      count -= 1;
-    }
-    averages_[i] = count == 0 ? 0.0 : sums_[i] / static_cast<double>(count);
+    frame_.expire_newest(i, counts_[i], t,
+                         [&](const MeanBucket& bucket) { sums_[i] = sums_[i] - bucket.mean; });
+    averages_[i] = counts_[i] == 0 ? 0.0 : sums_[i] / static_cast<double>(counts_[i]);
   }
   frame_.refresh_readiness(t);
   return true;

@@ -27,6 +27,7 @@ Result<TradeCountTimed> TradeCountTimed::new_heap(Duration aggregation, Duration
   const auto period = static_cast<std::size_t>(window_ms / aggregation_ms);
   auto sum = RollingTimedSum<1, 1>::new_heap(aggregation, period + 1, policy);
   if (!sum) return std::unexpected(std::move(sum.error()));
+  // Cannot fail: the period is below the capacity and its duration is the window.
   if (auto added = sum->add_window(period); !added) return std::unexpected(std::move(added.error()));
   return TradeCountTimed(std::move(*sum));
 }

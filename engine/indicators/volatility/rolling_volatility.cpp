@@ -9,14 +9,10 @@ Result<RollingVolatility> RollingVolatility::try_new(std::size_t capacity, Warmu
 }
 
 Status RollingVolatility::add_window(std::size_t length) {
-  if (window_count_ == kMaxWindows) {
-    return argument_failure(argument_error::WindowLimitReached{kMaxWindows});
+  if (auto checked = check_count_window(window_count_, length, ring_.capacity(), !ring_.empty());
+      !checked) {
+    return checked;
   }
-  if (length == 0) return argument_failure(argument_error::WindowPeriodZero{});
-  if (length > ring_.capacity()) {
-    return argument_failure(argument_error::WindowPeriodExceedsCapacity{length, ring_.capacity()});
-  }
-  if (!ring_.empty()) return argument_failure(argument_error::WindowAddedAfterData{});
   lengths_[window_count_] = length;
   moments_[window_count_] = Moments{};
   ++window_count_;

@@ -23,9 +23,7 @@ public:
   // ConstructionFailed (see construction_failed).
   static Result<RollingVolatility> try_new(std::size_t capacity, WarmupPolicy policy);
 
-  // A window of the last `length` returns. Checks in this order: a 17th
-  // window, a length of 0, a length above the capacity, a return already
-  // recorded (WindowAddedAfterData).
+  // A window of the last `length` returns (checks: check_count_window).
   Status add_window(std::size_t length);
 
   void update(double price);

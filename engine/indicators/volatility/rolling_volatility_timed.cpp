@@ -1,7 +1,5 @@
 #include "engine/indicators/volatility/rolling_volatility_timed.hpp"
 
-#include "engine/panic.hpp"
-
 namespace vorn {
 
 Result<RollingVolatilityTimed> RollingVolatilityTimed::try_new(Duration aggregation,
@@ -47,14 +45,9 @@ void RollingVolatilityTimed::update(double price, std::int64_t t) {
 
 bool RollingVolatilityTimed::observe(std::int64_t t) {
   if (!frame_.advance(t)) return false;
-  const auto& ring = frame_.ring;
   for (std::size_t i = 0; i < frame_.window_count; ++i) {
-    std::size_t& count = counts_[i];
-    if (count > ring.size()) panic("window bucket count exceeds the ring length");
-    while (count > 0 && has_left(ring[ring.size() - count].start, frame_.durations[i], t)) {
-      moments_[i].subtract(ring[ring.size() - count].moments);
-      count -= 1;
-    }
+    frame_.expire_newest(i, counts_[i], t,
+                         [&](const MomentsBucket& bucket) { moments_[i].subtract(bucket.moments); });
   }
   frame_.refresh_readiness(t);
   return true;

@@ -19,9 +19,7 @@ public:
   // ConstructionFailed (see construction_failed).
   static Result<CumulativeVolumeDelta> try_new(std::size_t capacity, WarmupPolicy policy);
 
-  // A window of the last `length` trades. Checks in this order: a 17th
-  // window, a length above the capacity, a length of 0, a trade already
-  // recorded (WindowAddedAfterData).
+  // A window of the last `length` trades (checks: check_count_window).
   Status add_window(std::size_t length);
 
   // Adds one trade: the quantity, negated for a sell.

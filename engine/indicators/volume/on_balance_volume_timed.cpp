@@ -37,25 +37,17 @@ void OnBalanceVolumeTimed::update(std::int64_t t, double price, double volume) {
     return;
   }
   const double d = ring.empty() ? 0.0 : direction(price, ring.back().last_price);
-  if (ring.push_back(ObvBucket{start, price, volume, d})) {
-    for (std::size_t i = 0; i < frame_.window_count; ++i) {
-      if (oldest_[i] > 0) --oldest_[i];
-    }
-  }
+  frame_.push_shifting(ObvBucket{start, price, volume, d}, oldest_);
   add_to_windows(d * volume);
 }
 
 bool OnBalanceVolumeTimed::observe(std::int64_t t) {
   if (!frame_.advance(t)) return false;
   const BucketTime now = bucket_start(t, frame_.width);
-  const auto& ring = frame_.ring;
   for (std::size_t i = 0; i < frame_.window_count; ++i) {
-    std::size_t position = oldest_[i];
-    while (position < ring.size() && has_left(ring[position].start, frame_.durations[i], now)) {
-      sums_[i] = sums_[i] - ring[position].direction * ring[position].volume;
-      ++position;
-    }
-    oldest_[i] = position;
+    oldest_[i] = frame_.expire_from(i, oldest_[i], now, [&](const ObvBucket& bucket) {
+      sums_[i] = sums_[i] - bucket.direction * bucket.volume;
+    });
   }
   frame_.refresh_readiness(t);
   return true;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <limits>
 #include <random>
 #include <variant>
@@ -89,6 +90,25 @@ inline bool oracle_ready(WarmupPolicy policy, bool started, std::int64_t first, 
   if (!started) return false;
   return policy == WarmupPolicy::FirstValue || __int128{now} - first >= duration;
 }
+
+// An indicator with its windows added in order; any failure fails the test.
+template <class Indicator>
+Indicator with_windows(std::expected<Indicator, VornError> made,
+                       const std::vector<std::size_t>& windows) {
+  Indicator indicator = std::move(made).value();
+  for (std::size_t window : windows) EXPECT_TRUE(indicator.add_window(window).has_value());
+  return indicator;
+}
+
+// One random run of a timed indicator: its stream, bucket width, first
+// timestamp, largest window period (the ring holds one bucket more) and policy.
+struct TimedCase {
+  std::uint64_t seed;
+  std::int64_t width;
+  std::int64_t start;
+  std::size_t max_period;
+  WarmupPolicy policy;
+};
 
 inline VornError argument(InvalidArgumentError error) { return VornError{std::move(error)}; }
 

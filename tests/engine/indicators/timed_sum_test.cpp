@@ -25,10 +25,8 @@ constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 RollingTimedSum<1, 16> make_sum(std::int64_t width_ms, std::size_t capacity,
                                 std::vector<std::size_t> periods,
                                 WarmupPolicy policy = WarmupPolicy::FirstValue) {
-  auto sum = RollingTimedSum<1, 16>::new_heap(Duration::from_millis(width_ms), capacity, policy);
-  EXPECT_TRUE(sum.has_value());
-  for (std::size_t period : periods) EXPECT_TRUE(sum->add_window(period).has_value());
-  return std::move(*sum);
+  return oracle::with_windows(
+      RollingTimedSum<1, 16>::new_heap(Duration::from_millis(width_ms), capacity, policy), periods);
 }
 
 TEST(BucketArithmetic, EuclideanStartsAcrossTheWholeRange) {

@@ -18,9 +18,8 @@ using oracle::error_of;
 using oracle::same_error;
 
 SimpleMovingAverage make_sma(std::size_t capacity, std::vector<std::size_t> lengths) {
-  auto sma = SimpleMovingAverage::try_new(capacity, WarmupPolicy::FullWindow).value();
-  for (std::size_t n : lengths) EXPECT_TRUE(sma.add_window(n).has_value());
-  return sma;
+  return oracle::with_windows(SimpleMovingAverage::try_new(capacity, WarmupPolicy::FullWindow),
+                             lengths);
 }
 
 TEST(SimpleMovingAverage, DividesBySamplesHeldUntilTheWindowFills) {

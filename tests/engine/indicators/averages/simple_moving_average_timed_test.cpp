@@ -15,10 +15,8 @@ namespace {
 SimpleMovingAverageTimed make_sma(std::int64_t width, std::size_t capacity,
                                   std::vector<std::size_t> periods,
                                   WarmupPolicy policy = WarmupPolicy::FirstValue) {
-  auto sma = SimpleMovingAverageTimed::try_new(Duration::from_millis(width), capacity, policy)
-                 .value();
-  for (std::size_t p : periods) EXPECT_TRUE(sma.add_window(p).has_value());
-  return sma;
+  return oracle::with_windows(
+      SimpleMovingAverageTimed::try_new(Duration::from_millis(width), capacity, policy), periods);
 }
 
 TEST(SimpleMovingAverageTimed, AveragesBucketMeansNotSamples) {
@@ -55,14 +53,7 @@ TEST(SimpleMovingAverageTimed, EmptiedWindowAveragesExactlyZero) {
 // arrival order and divided by their count), within 1e-9 of the summed
 // magnitudes; a window without buckets reads exactly 0.0.
 TEST(SimpleMovingAverageTimed, MatchesBucketedHistory) {
-  struct Case {
-    std::uint64_t seed;
-    std::int64_t width;
-    std::int64_t start;
-    std::size_t max_period;
-    WarmupPolicy policy;
-  };
-  const Case cases[] = {
+  const oracle::TimedCase cases[] = {
       {51, 1000, -9000, 7, WarmupPolicy::FirstValue},
       {52, 1, 0, 16, WarmupPolicy::FullWindow},
       {53, 300, std::numeric_limits<std::int64_t>::max() - 500'000, 5, WarmupPolicy::FullWindow},

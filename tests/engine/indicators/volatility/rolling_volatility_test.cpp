@@ -18,9 +18,8 @@ using oracle::error_of;
 using oracle::same_error;
 
 RollingVolatility make_volatility(std::size_t capacity, std::vector<std::size_t> lengths) {
-  auto volatility = RollingVolatility::try_new(capacity, WarmupPolicy::FullWindow).value();
-  for (std::size_t n : lengths) EXPECT_TRUE(volatility.add_window(n).has_value());
-  return volatility;
+  return oracle::with_windows(RollingVolatility::try_new(capacity, WarmupPolicy::FullWindow),
+                             lengths);
 }
 
 TEST(RollingVolatility, ReturnsOfPrices) {

@@ -16,9 +16,8 @@ namespace {
 RollingVolatilityTimed make_volatility(std::int64_t width, std::size_t capacity,
                                        std::vector<std::size_t> periods,
                                        WarmupPolicy policy = WarmupPolicy::FirstValue) {
-  auto v = RollingVolatilityTimed::try_new(Duration::from_millis(width), capacity, policy).value();
-  for (std::size_t p : periods) EXPECT_TRUE(v.add_window(p).has_value());
-  return v;
+  return oracle::with_windows(
+      RollingVolatilityTimed::try_new(Duration::from_millis(width), capacity, policy), periods);
 }
 
 TEST(RollingVolatilityTimed, BucketLeavesAtItsWindowEnd) {
@@ -61,14 +60,7 @@ TEST(RollingVolatilityTimed, FirstPriceStartsTheClock) {
 // of the returns whose buckets it covers (count and bucket count exact; mean
 // and variance within 1e-9).
 TEST(RollingVolatilityTimed, MatchesBucketedHistory) {
-  struct Case {
-    std::uint64_t seed;
-    std::int64_t width;
-    std::int64_t start;
-    std::size_t max_period;
-    WarmupPolicy policy;
-  };
-  const Case cases[] = {
+  const oracle::TimedCase cases[] = {
       {81, 1000, -4000, 6, WarmupPolicy::FirstValue},
       {82, 1, 17, 14, WarmupPolicy::FullWindow},
       {83, 2000, std::numeric_limits<std::int64_t>::min(), 3, WarmupPolicy::FullWindow},

@@ -17,9 +17,8 @@ using oracle::error_of;
 using oracle::same_error;
 
 CumulativeVolumeDelta make_cvd(std::size_t capacity, std::vector<std::size_t> lengths) {
-  auto cvd = CumulativeVolumeDelta::try_new(capacity, WarmupPolicy::FirstValue).value();
-  for (std::size_t n : lengths) EXPECT_TRUE(cvd.add_window(n).has_value());
-  return cvd;
+  return oracle::with_windows(CumulativeVolumeDelta::try_new(capacity, WarmupPolicy::FirstValue),
+                             lengths);
 }
 
 TEST(CumulativeVolumeDelta, SumsTheLastTradesOfEachWindow) {

@@ -15,9 +15,8 @@ namespace {
 OnBalanceVolumeTimed make_obv(std::int64_t width, std::size_t capacity,
                               std::vector<std::size_t> periods,
                               WarmupPolicy policy = WarmupPolicy::FirstValue) {
-  auto obv = OnBalanceVolumeTimed::try_new(Duration::from_millis(width), capacity, policy).value();
-  for (std::size_t p : periods) EXPECT_TRUE(obv.add_window(p).has_value());
-  return obv;
+  return oracle::with_windows(
+      OnBalanceVolumeTimed::try_new(Duration::from_millis(width), capacity, policy), periods);
 }
 
 TEST(OnBalanceVolumeTimed, DirectionFollowsTheBucketsLastPrice) {
@@ -60,14 +59,7 @@ TEST(OnBalanceVolumeTimed, EmptiedWindowKeepsItsResidueWhileTimedSumReadsZero) {
 // Random trades with integer prices and volumes: each window equals the sum
 // of direction × volume over the covered buckets of the bucketed history.
 TEST(OnBalanceVolumeTimed, MatchesBucketedHistory) {
-  struct Case {
-    std::uint64_t seed;
-    std::int64_t width;
-    std::int64_t start;
-    std::size_t max_period;
-    WarmupPolicy policy;
-  };
-  const Case cases[] = {
+  const oracle::TimedCase cases[] = {
       {31, 1000, -7000, 6, WarmupPolicy::FirstValue},
       {32, 1, 0, 15, WarmupPolicy::FullWindow},
       {33, 500, std::numeric_limits<std::int64_t>::min(), 4, WarmupPolicy::FullWindow},
