@@ -1,39 +1,59 @@
 // Test support for the indicator oracles: seeded random streams (timestamps
-// that repeat, jump and cross zero; integer or real values) and a brute-force
-// view of the time buckets a window covers, computed by long division rather
-// than by the remainder the indicators use.
+// that repeat, jump and reach the ends of the range; integer or real values),
+// a brute-force view of the time buckets a window covers (long division, not
+// the remainder the indicators use), a driver for timed indicators, and error
+// comparison.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <limits>
+#include <optional>
 #include <random>
-#include <variant>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "engine/errors.hpp"
 #include "engine/types.hpp"
 
 namespace vorn::oracle {
 
+// A value: an integer in [-20, 20] (sums stay exact) or a real in [-10, 10).
+inline double random_value(std::mt19937_64& rng, bool integers) {
+  if (integers) return static_cast<double>(std::uniform_int_distribution<int>(-20, 20)(rng));
+  return std::uniform_real_distribution<double>(-10.0, 10.0)(rng);
+}
+
+// 16 window lengths or periods in [1, largest], the largest always among them.
+inline std::vector<std::size_t> random_windows(std::mt19937_64& rng, std::size_t largest) {
+  std::vector<std::size_t> windows{largest};
+  while (windows.size() < 16) {
+    windows.push_back(std::uniform_int_distribution<std::size_t>(1, largest)(rng));
+  }
+  std::shuffle(windows.begin(), windows.end(), rng);
+  return windows;
+}
+
+// An indicator with its windows added in order; any failure fails the test.
+template <class Indicator>
+Indicator with_windows(std::expected<Indicator, VornError> made,
+                       const std::vector<std::size_t>& windows) {
+  Indicator indicator = std::move(made).value();
+  for (std::size_t window : windows) EXPECT_TRUE(indicator.add_window(window).has_value());
+  return indicator;
+}
+
 // One call on a timed indicator: `feeds` an observation (update) or only
-// advances time (observe). `a` and `b` are the observation's numbers.
+// advances time (observe); `a` and `b` are the observation's numbers.
 struct TimedCall {
   bool feeds;
   std::int64_t t;
   double a;
   double b;
 };
-
-// A value: an integer in [-20, 20] (sums stay exact) or a real in [-10, 10).
-inline double random_value(std::mt19937_64& rng, bool integers) {
-  if (integers) return static_cast<double>(std::uniform_int_distribution<int>(-20, 20)(rng));
-  return std::uniform_real_distribution<double>(-10.0, 10.0)(rng);
-}
 
 // Non-decreasing timestamps from `start`: about a third repeat the previous
 // one, most move within a few buckets, some jump past every window; they
@@ -47,8 +67,7 @@ inline std::vector<TimedCall> random_timed_calls(std::mt19937_64& rng, std::size
   for (std::size_t i = 0; i < count; ++i) {
     const int step = pick(rng);
     if (i > 0 && step >= 35) {
-      std::int64_t most = width * 2;
-      if (step >= 95) most = width * static_cast<std::int64_t>(max_period + 3);
+      const std::int64_t most = width * (step >= 95 ? static_cast<std::int64_t>(max_period + 3) : 2);
       const std::int64_t step_ms = std::uniform_int_distribution<std::int64_t>(1, most)(rng);
       t = t > std::numeric_limits<std::int64_t>::max() - step_ms
               ? std::numeric_limits<std::int64_t>::max()
@@ -58,16 +77,6 @@ inline std::vector<TimedCall> random_timed_calls(std::mt19937_64& rng, std::size
     calls.push_back({feeds, t, random_value(rng, integers), random_value(rng, integers)});
   }
   return calls;
-}
-
-// 16 window periods in [1, max_period], the largest always among them.
-inline std::vector<std::size_t> random_periods(std::mt19937_64& rng, std::size_t max_period) {
-  std::vector<std::size_t> periods{max_period};
-  while (periods.size() < 16) {
-    periods.push_back(std::uniform_int_distribution<std::size_t>(1, max_period)(rng));
-  }
-  std::shuffle(periods.begin(), periods.end(), rng);
-  return periods;
 }
 
 // floor(t / width) × width in 128 bits.
@@ -85,23 +94,14 @@ inline bool oracle_covers(std::int64_t t, std::int64_t duration, std::int64_t no
 }
 
 // Readiness once the clock reads `now`, given the first observation (if any).
-inline bool oracle_ready(WarmupPolicy policy, bool started, std::int64_t first, std::int64_t now,
+inline bool oracle_ready(WarmupPolicy policy, std::optional<std::int64_t> first, std::int64_t now,
                          std::int64_t duration) {
-  if (!started) return false;
-  return policy == WarmupPolicy::FirstValue || __int128{now} - first >= duration;
-}
-
-// An indicator with its windows added in order; any failure fails the test.
-template <class Indicator>
-Indicator with_windows(std::expected<Indicator, VornError> made,
-                       const std::vector<std::size_t>& windows) {
-  Indicator indicator = std::move(made).value();
-  for (std::size_t window : windows) EXPECT_TRUE(indicator.add_window(window).has_value());
-  return indicator;
+  if (!first) return false;
+  return policy == WarmupPolicy::FirstValue || __int128{now} - *first >= duration;
 }
 
 // One random run of a timed indicator: its stream, bucket width, first
-// timestamp, largest window period (the ring holds one bucket more) and policy.
+// timestamp, largest window period (the ring holds one bucket more), policy.
 struct TimedCase {
   std::uint64_t seed;
   std::int64_t width;
@@ -110,7 +110,46 @@ struct TimedCase {
   WarmupPolicy policy;
 };
 
+// Runs a timed indicator with 16 random windows through 1500 random calls:
+// `feed(indicator, call)` for observations, `observe` otherwise (false exactly
+// on a repeated timestamp). After every call `check(indicator, window,
+// duration, call)` compares each window with the oracle, and its readiness is
+// compared here. Stops at the first failure.
+template <class Make, class Feed, class Check>
+void drive_timed(const TimedCase& c, bool integers, Make make, Feed feed, Check check) {
+  std::mt19937_64 rng(c.seed);
+  const auto periods = random_windows(rng, c.max_period);
+  auto indicator =
+      with_windows(make(Duration::from_millis(c.width), c.max_period + 1, c.policy), periods);
+  std::optional<std::int64_t> first;
+  std::optional<std::int64_t> previous;
+  for (const TimedCall& call :
+       random_timed_calls(rng, 1500, c.start, c.width, c.max_period, integers)) {
+    if (call.feeds) {
+      feed(indicator, call);
+      if (!first) first = call.t;
+    } else {
+      EXPECT_EQ(indicator.observe(call.t), previous != call.t);
+    }
+    previous = call.t;
+    for (std::size_t i = 0; i < periods.size(); ++i) {
+      const std::int64_t duration = static_cast<std::int64_t>(periods[i]) * c.width;
+      check(indicator, i, duration, call);
+      EXPECT_EQ(indicator.ready(i), oracle_ready(c.policy, first, call.t, duration));
+      if (::testing::Test::HasFailure()) {
+        ADD_FAILURE() << "seed " << c.seed << ", window " << i << ", t " << call.t;
+        return;
+      }
+    }
+  }
+}
+
 inline VornError argument(InvalidArgumentError error) { return VornError{std::move(error)}; }
+
+inline VornError construction_failed_for(IndicatorKind kind) {
+  return VornError{vorn_error::InvalidIndicatorDefinition{
+      0, kind, InvalidIndicatorDefinitionError{definition_error::ConstructionFailed{}}}};
+}
 
 // Compares the two errors the indicators return: argument errors and
 // indicator-definition errors. (VornError's own == also instantiates the
@@ -130,19 +169,12 @@ inline ::testing::AssertionResult same_error(const VornError& actual, const Vorn
   return ::testing::AssertionFailure() << "VornError variant " << actual.value.index();
 }
 
-// The error of a failed result; a success fails the test.
+// Whether a result failed with `expected`.
 template <class T>
-VornError error_of(const std::expected<T, VornError>& result) {
-  if (result.has_value()) {
-    ADD_FAILURE() << "expected an error";
-    return VornError{vorn_error::OutputCountMismatch{0, 0}};
-  }
-  return result.error();
-}
-
-inline VornError construction_failed_for(IndicatorKind kind) {
-  return VornError{vorn_error::InvalidIndicatorDefinition{
-      0, kind, InvalidIndicatorDefinitionError{definition_error::ConstructionFailed{}}}};
+::testing::AssertionResult fails_with(const std::expected<T, VornError>& result,
+                                      const VornError& expected) {
+  if (result.has_value()) return ::testing::AssertionFailure() << "succeeded";
+  return same_error(result.error(), expected);
 }
 
 }  // namespace vorn::oracle

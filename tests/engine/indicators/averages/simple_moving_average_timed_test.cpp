@@ -64,63 +64,31 @@ TEST(SimpleMovingAverageTimed, MatchesBucketedHistory) {
     double count;
   };
   for (const auto& c : cases) {
-    std::mt19937_64 rng(c.seed);
-    const auto periods = oracle::random_periods(rng, c.max_period);
-    auto sma = make_sma(c.width, c.max_period + 1, periods, c.policy);
     std::vector<Bucket> buckets;
-    bool started = false;
-    std::int64_t first = 0;
-    for (const auto& call : oracle::random_timed_calls(rng, 1500, c.start, c.width, c.max_period,
-                                                       false)) {
-      if (call.feeds) {
-        sma.update(call.a, call.t);
-        if (!started) first = call.t;
-        started = true;
-        const __int128 start = oracle::oracle_bucket_start(call.t, c.width);
-        if (buckets.empty() || buckets.back().start != start) buckets.push_back({start, 0.0, 0.0});
-        buckets.back().sum += call.a;
-        buckets.back().count += 1.0;
-      } else {
-        sma.observe(call.t);
-      }
-      for (std::size_t i = 0; i < periods.size(); ++i) {
-        const std::int64_t duration = static_cast<std::int64_t>(periods[i]) * c.width;
-        double sum = 0.0;
-        double scale = 1.0;
-        std::size_t covered = 0;
-        for (const Bucket& b : buckets) {
-          if (b.start + duration <= call.t) continue;
-          sum += b.sum / b.count;
-          scale += std::abs(b.sum / b.count);
-          ++covered;
-        }
-        ASSERT_EQ(sma.bucket_count(i), covered) << "seed " << c.seed << " window " << i;
-        if (covered == 0) {
-          ASSERT_EQ(sma.average(i), 0.0);
-        } else {
-          ASSERT_NEAR(sma.average(i), sum / static_cast<double>(covered), 1e-9 * scale);
-        }
-        ASSERT_EQ(sma.ready(i), oracle::oracle_ready(c.policy, started, first, call.t, duration));
-      }
-    }
+    oracle::drive_timed(
+        c, false, SimpleMovingAverageTimed::try_new,
+        [&](auto& sma, const oracle::TimedCall& call) {
+          sma.update(call.a, call.t);
+          const __int128 start = oracle::oracle_bucket_start(call.t, c.width);
+          if (buckets.empty() || buckets.back().start != start) buckets.push_back({start, 0, 0});
+          buckets.back().sum += call.a;
+          buckets.back().count += 1.0;
+        },
+        [&](const auto& sma, std::size_t i, std::int64_t duration, const oracle::TimedCall& now) {
+          double sum = 0.0;
+          double scale = 1.0;
+          std::size_t covered = 0;
+          for (const Bucket& b : buckets) {
+            if (b.start + duration <= now.t) continue;
+            sum += b.sum / b.count;
+            scale += std::abs(b.sum / b.count);
+            ++covered;
+          }
+          EXPECT_EQ(sma.bucket_count(i), covered);
+          const double expected = covered == 0 ? 0.0 : sum / static_cast<double>(covered);
+          EXPECT_NEAR(sma.average(i), expected, covered == 0 ? 0.0 : 1e-9 * scale);
+        });
   }
-}
-
-TEST(SimpleMovingAverageTimed, ConstructionAndWindowChecks) {
-  using oracle::argument;
-  EXPECT_TRUE(oracle::same_error(
-      oracle::error_of(SimpleMovingAverageTimed::try_new(
-          Duration::from_millis(1), std::numeric_limits<std::size_t>::max() / 64,
-          WarmupPolicy::FirstValue)),
-      oracle::construction_failed_for(IndicatorKind::SmaTimed)));
-  EXPECT_TRUE(oracle::same_error(
-      oracle::error_of(SimpleMovingAverageTimed::try_new(Duration{1, 500'000}, 3,
-                                                         WarmupPolicy::FirstValue)),
-      argument(argument_error::DurationPrecision{ArgumentDurationField::Aggregation})));
-  auto sma = make_sma(1000, 3, {2});
-  sma.update(1.0, 0);
-  EXPECT_TRUE(oracle::same_error(oracle::error_of(sma.add_window(1)),
-                                 argument(argument_error::WindowAddedAfterData{})));
 }
 
 }  // namespace

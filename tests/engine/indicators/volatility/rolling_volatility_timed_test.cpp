@@ -70,69 +70,41 @@ TEST(RollingVolatilityTimed, MatchesBucketedHistory) {
     double r;
   };
   for (const auto& c : cases) {
-    std::mt19937_64 rng(c.seed);
-    const auto periods = oracle::random_periods(rng, c.max_period);
-    auto v = make_volatility(c.width, c.max_period + 1, periods, c.policy);
     std::vector<Return> returns;
     std::optional<double> previous;
-    std::optional<std::int64_t> first;
     double walk = 100.0;
-    for (const auto& call : oracle::random_timed_calls(rng, 1500, c.start, c.width, c.max_period,
-                                                       false)) {
-      if (call.feeds) {
-        walk = std::clamp(walk + call.a, 50.0, 150.0);
-        const double price = call.b > 9.0 ? 0.0 : walk;
-        v.update(price, call.t);
-        if (!first) first = call.t;
-        if (previous && *previous != 0.0) returns.push_back({call.t, (price - *previous) / *previous});
-        previous = price;
-      } else {
-        v.observe(call.t);
-      }
-      for (std::size_t i = 0; i < periods.size(); ++i) {
-        const std::int64_t duration = static_cast<std::int64_t>(periods[i]) * c.width;
-        std::vector<double> inside;
-        std::vector<__int128> starts;
-        for (const Return& r : returns) {
-          if (!oracle::oracle_covers(r.t, duration, call.t, c.width)) continue;
-          inside.push_back(r.r);
-          const __int128 start = oracle::oracle_bucket_start(r.t, c.width);
-          if (starts.empty() || starts.back() != start) starts.push_back(start);
-        }
-        const Moments& m = v.moments(i);
-        ASSERT_EQ(m.count, inside.size()) << "seed " << c.seed << " window " << i;
-        ASSERT_EQ(v.bucket_count(i), starts.size());
-        ASSERT_EQ(v.ready(i), oracle::oracle_ready(c.policy, first.has_value(), first.value_or(0),
-                                                   call.t, duration));
-        if (inside.empty()) continue;
-        double mean = 0.0;
-        for (double r : inside) mean += r;
-        mean /= static_cast<double>(inside.size());
-        double variance = 0.0;
-        for (double r : inside) variance += (r - mean) * (r - mean);
-        variance /= static_cast<double>(inside.size());
-        ASSERT_NEAR(m.mean, mean, 1e-9);
-        ASSERT_NEAR(m.m2 / static_cast<double>(m.count), variance, 1e-9);
-      }
-    }
+    oracle::drive_timed(
+        c, false, RollingVolatilityTimed::try_new,
+        [&](auto& v, const oracle::TimedCall& call) {
+          walk = std::clamp(walk + call.a, 50.0, 150.0);
+          const double price = call.b > 9.0 ? 0.0 : walk;
+          v.update(price, call.t);
+          if (previous && *previous != 0.0) returns.push_back({call.t, (price - *previous) / *previous});
+          previous = price;
+        },
+        [&](const auto& v, std::size_t i, std::int64_t duration, const oracle::TimedCall& now) {
+          std::vector<double> inside;
+          std::vector<__int128> starts;
+          for (const Return& r : returns) {
+            if (!oracle::oracle_covers(r.t, duration, now.t, c.width)) continue;
+            inside.push_back(r.r);
+            const __int128 start = oracle::oracle_bucket_start(r.t, c.width);
+            if (starts.empty() || starts.back() != start) starts.push_back(start);
+          }
+          const Moments& m = v.moments(i);
+          EXPECT_EQ(m.count, inside.size());
+          EXPECT_EQ(v.bucket_count(i), starts.size());
+          if (inside.empty()) return;
+          double mean = 0.0;
+          for (double r : inside) mean += r;
+          mean /= static_cast<double>(inside.size());
+          double variance = 0.0;
+          for (double r : inside) variance += (r - mean) * (r - mean);
+          variance /= static_cast<double>(inside.size());
+          EXPECT_NEAR(m.mean, mean, 1e-9);
+          EXPECT_NEAR(m.m2 / static_cast<double>(m.count), variance, 1e-9);
+        });
   }
-}
-
-TEST(RollingVolatilityTimed, ConstructionAndWindowChecks) {
-  using oracle::argument;
-  EXPECT_TRUE(oracle::same_error(
-      oracle::error_of(RollingVolatilityTimed::try_new(
-          Duration::from_millis(1), std::numeric_limits<std::size_t>::max() / 64,
-          WarmupPolicy::FirstValue)),
-      oracle::construction_failed_for(IndicatorKind::VolatilityTimed)));
-  EXPECT_TRUE(oracle::same_error(
-      oracle::error_of(RollingVolatilityTimed::try_new(Duration::from_millis(1), 0,
-                                                       WarmupPolicy::FirstValue)),
-      argument(argument_error::RingBufferCapacityZero{})));
-  auto v = make_volatility(1000, 3, {});
-  for (int i = 0; i < 16; ++i) ASSERT_TRUE(v.add_window(2).has_value());
-  EXPECT_TRUE(oracle::same_error(oracle::error_of(v.add_window(0)),
-                                 argument(argument_error::WindowLimitReached{16})));
 }
 
 }  // namespace

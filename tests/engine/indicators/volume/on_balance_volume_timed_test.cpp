@@ -38,10 +38,9 @@ TEST(OnBalanceVolumeTimed, DirectionFollowsTheBucketsLastPrice) {
 
 TEST(OnBalanceVolumeTimed, EmptiedWindowKeepsItsResidueWhileTimedSumReadsZero) {
   auto obv = make_obv(1000, 4, {3});
-  auto sum = RollingTimedSum<1, 16>::new_heap(Duration::from_millis(1000), 4,
-                                              WarmupPolicy::FirstValue)
-                 .value();
-  ASSERT_TRUE(sum.add_window(3).has_value());
+  auto sum = oracle::with_windows(RollingTimedSum<1, 16>::new_heap(Duration::from_millis(1000), 4,
+                                                                  WarmupPolicy::FirstValue),
+                                  {3});
   const double prices[] = {10.0, 11.0, 12.0};
   const double volumes[] = {0.0, 0.1, 0.2};
   for (int i = 0; i < 3; ++i) {
@@ -71,63 +70,30 @@ TEST(OnBalanceVolumeTimed, MatchesBucketedHistory) {
     double direction;
   };
   for (const auto& c : cases) {
-    std::mt19937_64 rng(c.seed);
-    const auto periods = oracle::random_periods(rng, c.max_period);
-    auto obv = make_obv(c.width, c.max_period + 1, periods, c.policy);
     std::vector<Bucket> buckets;
-    std::vector<std::int64_t> trade_times;
     double price = 100.0;
-    for (const auto& call : oracle::random_timed_calls(rng, 1500, c.start, c.width, c.max_period,
-                                                       true)) {
-      if (call.feeds) {
-        price += static_cast<double>(static_cast<int>(call.a) % 3);  // up, down or level
-        const double volume = std::abs(call.b);
-        obv.update(call.t, price, volume);
-        trade_times.push_back(call.t);
-        const __int128 start = oracle::oracle_bucket_start(call.t, c.width);
-        if (buckets.empty() || buckets.back().start != start) {
-          buckets.push_back({start, price, 0.0, 0.0});
-        }
-        Bucket& b = buckets.back();
-        b.last_price = price;
-        b.volume += volume;
-        b.direction = buckets.size() < 2 ? 0.0
-                      : price > buckets[buckets.size() - 2].last_price ? 1.0
-                      : price < buckets[buckets.size() - 2].last_price ? -1.0
-                                                                      : 0.0;
-      } else {
-        obv.observe(call.t);
-      }
-      const __int128 now = oracle::oracle_bucket_start(call.t, c.width);
-      for (std::size_t i = 0; i < periods.size(); ++i) {
-        const std::int64_t duration = static_cast<std::int64_t>(periods[i]) * c.width;
-        double expected = 0.0;
-        for (const Bucket& b : buckets) {
-          if (b.start + duration > now) expected += b.direction * b.volume;
-        }
-        ASSERT_EQ(obv.sum(i), expected) << "seed " << c.seed << " window " << i;
-        ASSERT_EQ(obv.ready(i), oracle::oracle_ready(c.policy, !trade_times.empty(),
-                                                     trade_times.empty() ? 0 : trade_times[0],
-                                                     call.t, duration));
-      }
-    }
+    oracle::drive_timed(
+        c, true, OnBalanceVolumeTimed::try_new,
+        [&](auto& obv, const oracle::TimedCall& call) {
+          price += static_cast<double>(static_cast<int>(call.a) % 3);  // up, down or level
+          obv.update(call.t, price, std::abs(call.b));
+          const __int128 start = oracle::oracle_bucket_start(call.t, c.width);
+          if (buckets.empty() || buckets.back().start != start) buckets.push_back({start, 0, 0, 0});
+          Bucket& b = buckets.back();
+          b.last_price = price;
+          b.volume += std::abs(call.b);
+          const double before = buckets.size() < 2 ? price : buckets[buckets.size() - 2].last_price;
+          b.direction = price > before ? 1.0 : price < before ? -1.0 : 0.0;
+        },
+        [&](const auto& obv, std::size_t i, std::int64_t duration, const oracle::TimedCall& now) {
+          const __int128 now_start = oracle::oracle_bucket_start(now.t, c.width);
+          double expected = 0.0;
+          for (const Bucket& b : buckets) {
+            if (b.start + duration > now_start) expected += b.direction * b.volume;
+          }
+          EXPECT_EQ(obv.sum(i), expected);
+        });
   }
-}
-
-TEST(OnBalanceVolumeTimed, ConstructionAndWindowChecks) {
-  using oracle::argument;
-  EXPECT_TRUE(oracle::same_error(
-      oracle::error_of(OnBalanceVolumeTimed::try_new(Duration::from_millis(1),
-                                                     std::numeric_limits<std::size_t>::max() / 64,
-                                                     WarmupPolicy::FirstValue)),
-      oracle::construction_failed_for(IndicatorKind::ObvTimed)));
-  EXPECT_TRUE(oracle::same_error(
-      oracle::error_of(OnBalanceVolumeTimed::try_new(Duration{0, 500'000}, 3,
-                                                     WarmupPolicy::FirstValue)),
-      argument(argument_error::AggregationTooShort{})));
-  auto obv = make_obv(1000, 3, {});
-  EXPECT_TRUE(oracle::same_error(oracle::error_of(obv.add_window(3)),
-                                 argument(argument_error::WindowPeriodMustBeLessThanCapacity{3, 3})));
 }
 
 }  // namespace
