@@ -17,17 +17,41 @@ PyObject* panic_exception_type() {
   return type;
 }
 
-static void set_panic(const char* message) {
-  PyObject* type = panic_exception_type();
-  if (type == nullptr) return;  // the error of the failed creation stays set
-  PyErr_SetString(type, message);
+namespace {
+
+// Sets `type` with a message of `size` bytes; leaves the error of a failed
+// message creation set instead.
+void set_error(PyObject* type, const char* data, std::size_t size) {
+  if (type == nullptr) return;  // the error of the failed type creation stays set
+  PyObject* message = PyUnicode_DecodeUTF8(data, static_cast<Py_ssize_t>(size), "replace");
+  if (message == nullptr) return;
+  PyErr_SetObject(type, message);
+  Py_DECREF(message);
+}
+
+void set_panic(std::string_view message) {
+  set_error(panic_exception_type(), message.data(), message.size());
+}
+
+}  // namespace
+
+void fail(PyObject* type, std::string_view message) {
+  set_error(type, message.data(), message.size());
+  throw PythonError{};
+}
+
+void fail_with_current() {
+  if (PyErr_Occurred() == nullptr) set_panic("a Python call failed without setting an error");
+  throw PythonError{};
 }
 
 void set_error_from_current_exception() {
   try {
     throw;
+  } catch (const PythonError&) {
+    if (PyErr_Occurred() == nullptr) set_panic("a Python call failed without setting an error");
   } catch (const Panic& panic) {
-    set_panic(panic.what());
+    set_panic(panic.message());
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::exception& error) {
@@ -35,6 +59,17 @@ void set_error_from_current_exception() {
   } catch (...) {
     set_panic("unknown internal error");
   }
+}
+
+std::string type_name(PyObject* object) {
+  Ref name = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
+  Py_ssize_t size = 0;
+  const char* data = name ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
+  if (data == nullptr) {
+    PyErr_Clear();
+    return "object";
+  }
+  return std::string(data, static_cast<std::size_t>(size));
 }
 
 }  // namespace vorn::py

@@ -4,6 +4,8 @@
 #include <cstdint>
 
 #include "python/binding.hpp"
+#include "python/order_book.hpp"
+#include "python/warmup_policy.hpp"
 
 namespace vorn::py {
 namespace {
@@ -15,7 +17,8 @@ struct ClassEntry {
 
 // Registered in this order; each class joins when it is built.
 constexpr ClassEntry kClasses[] = {
-    {nullptr, nullptr},
+    {"OrderBookEvent", order_book_event_type},
+    {"WarmupPolicy", warmup_policy_type},
 };
 
 struct ConstantEntry {
@@ -69,7 +72,6 @@ int add_exported(PyObject* module, const char* name, PyObject* value) {
 
 int make_def(PyObject* module) {
   for (const ClassEntry& entry : kClasses) {
-    if (entry.name == nullptr) continue;
     PyObject* type = entry.type();
     if (type == nullptr) return -1;
     Py_INCREF(type);
@@ -95,15 +97,11 @@ PyObject* init_module() {
     Py_INCREF(cached_module);
     return cached_module;
   }
-  PyObject* module = PyModule_Create(&module_def);
-  if (module == nullptr) return nullptr;
-  if (make_def(module) < 0) {
-    Py_DECREF(module);
-    return nullptr;
-  }
-  Py_INCREF(module);
-  cached_module = module;
-  return module;
+  Ref module = Ref::checked(PyModule_Create(&module_def));
+  if (make_def(module.get()) < 0) return nullptr;
+  Py_INCREF(module.get());
+  cached_module = module.get();
+  return module.release();
 }
 
 }  // namespace

@@ -1,0 +1,70 @@
+#include "python/classes.hpp"
+
+#include <vector>
+
+#include <fmt/format.h>
+
+namespace vorn::py {
+
+void BorrowFlag::acquire_shared() {
+  if (state_ == kExclusive) fail(PyExc_RuntimeError, "Already mutably borrowed");
+  ++state_;
+}
+
+void BorrowFlag::acquire_exclusive() {
+  if (state_ != 0) fail(PyExc_RuntimeError, "Already borrowed");
+  state_ = kExclusive;
+}
+
+namespace {
+
+// The `__name__` of a type object.
+std::string class_name(PyObject* type) {
+  Ref name = Ref::steal(PyObject_GetAttrString(type, "__name__"));
+  Py_ssize_t size = 0;
+  const char* data = name ? PyUnicode_AsUTF8AndSize(name.get(), &size) : nullptr;
+  if (data == nullptr) fail_with_current();
+  return std::string(data, static_cast<std::size_t>(size));
+}
+
+}  // namespace
+
+PyObject* instance_arg(Arg arg, PyObject* type) {
+  if (arg.value == nullptr || !PyObject_TypeCheck(arg.value, reinterpret_cast<PyTypeObject*>(type))) {
+    fail_conversion(arg, class_name(type));
+  }
+  return arg.value;
+}
+
+PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
+  return guarded([&]() -> PyObject* {
+    fail(PyExc_TypeError,
+         fmt::format("No constructor defined for {}", class_name(reinterpret_cast<PyObject*>(type))));
+  });
+}
+
+PyObject* make_type(const char* name, const char* doc, int basic_size, destructor dealloc,
+                    std::initializer_list<PyType_Slot> slots) {
+  std::vector<PyType_Slot> all{{Py_tp_doc, const_cast<char*>(doc)},
+                               {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)}};
+  bool has_new = false;
+  for (const PyType_Slot& slot : slots) {
+    has_new = has_new || slot.slot == Py_tp_new;
+    all.push_back(slot);
+  }
+  if (!has_new) all.push_back({Py_tp_new, reinterpret_cast<void*>(&no_constructor)});
+  all.push_back({0, nullptr});
+  PyType_Spec spec{name, basic_size, 0, Py_TPFLAGS_DEFAULT, all.data()};
+  PyObject* type = PyType_FromSpec(&spec);
+  if (type == nullptr) fail_with_current();
+  return type;
+}
+
+PyMethodDef method_def(Signature& signature, FastFunction function) {
+  int flags = METH_FASTCALL | METH_KEYWORDS;
+  if (signature.receiver() == Receiver::Static) flags |= METH_STATIC;
+  return PyMethodDef{signature.name().data(), reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function)),
+                     flags, signature.doc()};
+}
+
+}  // namespace vorn::py
