@@ -27,6 +27,39 @@ std::string class_name(PyObject* type) {
   return std::string(data, static_cast<std::size_t>(size));
 }
 
+PyObject* builtins_name() {
+  static PyObject* name = nullptr;
+  if (name == nullptr) name = Ref::checked(PyUnicode_InternFromString("builtins")).release();
+  return name;
+}
+
+// PyType_FromSpec with warnings ignored. A spec name without a dot makes it
+// warn (DeprecationWarning) that the type has no __module__; the classes are
+// named bare on purpose, and under -W error the warning would fail the import.
+PyObject* type_from_spec(PyType_Spec& spec) {
+  Ref warnings = Ref::checked(PyImport_ImportModule("warnings"));
+  Ref catcher = Ref::checked(PyObject_CallMethod(warnings.get(), "catch_warnings", nullptr));
+  Ref entered = Ref::checked(PyObject_CallMethod(catcher.get(), "__enter__", nullptr));
+  Ref ignored = Ref::steal(
+      PyObject_CallMethod(warnings.get(), "simplefilter", "sO", "ignore", PyExc_DeprecationWarning));
+  Ref type = Ref::steal(ignored ? PyType_FromSpec(&spec) : nullptr);
+  // Leave the context whatever happened; the first error wins.
+  PyObject* error_type = nullptr;
+  PyObject* error_value = nullptr;
+  PyObject* error_traceback = nullptr;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  PyErr_Fetch(&error_type, &error_value, &error_traceback);
+  Ref exited = Ref::steal(PyObject_CallMethod(catcher.get(), "__exit__", "OOO", Py_None, Py_None, Py_None));
+  if (error_type != nullptr) {
+    PyErr_Clear();
+    PyErr_Restore(error_type, error_value, error_traceback);
+  }
+#pragma GCC diagnostic pop
+  if (!type || !exited) fail_with_current();
+  return type.release();
+}
+
 }  // namespace
 
 PyObject* instance_arg(Arg arg, PyObject* type) {
@@ -55,9 +88,11 @@ PyObject* make_type(const char* name, const char* doc, int basic_size, destructo
   if (!has_new) all.push_back({Py_tp_new, reinterpret_cast<void*>(&no_constructor)});
   all.push_back({0, nullptr});
   PyType_Spec spec{name, basic_size, 0, Py_TPFLAGS_DEFAULT, all.data()};
-  PyObject* type = PyType_FromSpec(&spec);
-  if (type == nullptr) fail_with_current();
-  return type;
+  Ref type = Ref::steal(type_from_spec(spec));
+  // Without it, reading `__module__` would raise AttributeError; "builtins"
+  // keeps the class named bare in every representation.
+  if (PyObject_SetAttrString(type.get(), "__module__", builtins_name()) < 0) fail_with_current();
+  return type.release();
 }
 
 PyMethodDef method_def(Signature& signature, FastFunction function) {

@@ -36,9 +36,19 @@ def test_constants_are_plain_ints_with_their_values():
 
 def test_all_lists_classes_then_constants_in_registration_order():
     present = [name for name in CLASSES if hasattr(_vorn, name)]
+    assert present[:2] == ["OrderBookEvent", "WarmupPolicy"]
     assert _vorn.__all__ == present + [name for name, _ in CONSTANTS]
     # Classes join in table order: the ones present are a prefix-ordered subset.
     assert [c for c in CLASSES if c in present] == present
+
+
+def test_classes_are_named_bare():
+    for name in _vorn.__all__:
+        cls = getattr(_vorn, name)
+        if isinstance(cls, type):
+            assert cls.__name__ == cls.__qualname__ == name
+            assert cls.__module__ == "builtins"
+            assert repr(cls) == f"<class '{name}'>"
 
 
 def test_module_has_empty_docstring_and_no_functions():
@@ -71,8 +81,8 @@ def test_only_the_init_entry_is_exported():
     assert exported == ["PyInit__vorn"]
 
 
-def test_import_in_a_fresh_interpreter():
+def test_import_in_a_fresh_interpreter_with_warnings_as_errors():
     code = "import _vorn; print(_vorn.KIND_ORDERBOOK, _vorn.SIDE_AGGRESSOR_SELL)"
-    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    result = subprocess.run([sys.executable, "-W", "error", "-c", code], capture_output=True, text=True)
     assert result.returncode == 0, result.stderr
     assert result.stdout.split() == ["3", "1"]

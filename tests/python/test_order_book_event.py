@@ -1,0 +1,238 @@
+"""OrderBookEvent: the two static constructors, their argument checks in order, their
+texts, and the object's immutability."""
+import inspect
+import pickle
+import subprocess
+import sys
+import textwrap
+import tracemalloc
+
+import pytest
+
+from _vorn import OrderBookEvent
+
+snapshot = OrderBookEvent.snapshot
+delta = OrderBookEvent.delta
+NONNEGATIVE = "book prices and sizes must be nonnegative"
+BAD_SIDE = "book side must be bid or ask"
+LIMIT = "invalid argument: symbol count 513 exceeds limit 512"
+
+
+def message(exception, call):
+    with pytest.raises(exception) as info:
+        call()
+    assert type(info.value) is exception
+    return str(info.value)
+
+
+def test_class_surface_and_docstrings():
+    assert OrderBookEvent.__doc__ == (
+        "Immutable, validated snapshot or delta with exact decimal price/size values.\n"
+        "Construction owns payload allocation; both Python runtimes reuse core dispatch.")
+    assert OrderBookEvent.__text_signature__ is None
+    assert [name for name in vars(OrderBookEvent) if not name.startswith("_")] == ["snapshot", "delta"]
+    assert [name for name in dir(OrderBookEvent) if not name.startswith("_")] == ["delta", "snapshot"]
+    assert str(inspect.signature(snapshot)) == "(symbol, timestamp, update_id, bids, asks)"
+    assert str(inspect.signature(delta)) == "(symbol, timestamp, update_id, changes)"
+    assert snapshot.__doc__ == "Builds a snapshot from (price, size) pairs of exact decimal strings."
+    assert delta.__doc__ == "Builds a delta from (side, price, size) triples; zero sizes delete levels."
+    assert type(vars(OrderBookEvent)["snapshot"]) is staticmethod
+    assert type(vars(OrderBookEvent)["delta"]) is staticmethod
+    assert repr(OrderBookEvent) == "<class 'OrderBookEvent'>"
+
+
+def test_no_constructor():
+    for call in (lambda: OrderBookEvent(), lambda: OrderBookEvent("btc", 1, 2, [], [])):
+        assert message(TypeError, call) == "No constructor defined for OrderBookEvent"
+
+
+def test_objects_are_immutable_plain_objects():
+    event = snapshot("obe-py", 1, 2, [("1", "2")], [])
+    with pytest.raises(AttributeError):
+        event.symbol = "eth"
+    with pytest.raises(AttributeError):
+        event.__dict__
+    assert not [name for name in dir(event) if not name.startswith("_") and name not in ("snapshot", "delta")]
+    assert repr(event).startswith("<OrderBookEvent object at 0x")
+    other = snapshot("obe-py", 1, 2, [("1", "2")], [])
+    assert event == event and event != other  # identity
+    assert hash(event) != hash(other) or event is other
+    with pytest.raises((TypeError, pickle.PicklingError)):
+        pickle.dumps(event)
+
+
+def test_valid_events():
+    accepted = [
+        lambda: snapshot("obe-py", 0, 0, [], []),
+        lambda: delta("obe-py", 0, 0, []),
+        lambda: snapshot("obe-py", -5, 2**64 - 1, [["1.50", "0"]], (("0", "3"),)),
+        lambda: snapshot("obe-py", 2**63 - 1, 0, (("1", "2"),), [["1", "2"]]),
+        lambda: snapshot("obe-py", -2**63, 0, [("3", "1"), ("1", "1"), ("3", "2")], [("0.5", "1")]),
+        lambda: delta("obe-py", 1, 1, [("bid", "1", "0"), ["ask", "0", "0.000"]]),
+        lambda: delta(symbol="OBE-PY", timestamp=1, update_id=1, changes=(("ask", "2", "1"),)),
+        lambda: snapshot(asks=[], bids=[], update_id=3, timestamp=2, symbol=""),
+        lambda: snapshot("with\0nul", 0, 0, [], []),
+    ]
+    for make in accepted:
+        assert type(make()) is OrderBookEvent
+
+
+def test_conversion_errors_name_their_argument():
+    rows = [
+        (lambda: snapshot(5, 0, 0, [], []), TypeError,
+         "argument 'symbol': 'int' object cannot be converted to 'PyString'"),
+        (lambda: snapshot(None, 0, 0, [], []), TypeError,
+         "argument 'symbol': 'NoneType' object cannot be converted to 'PyString'"),
+        (lambda: snapshot("s", 1.0, 0, [], []), TypeError,
+         "argument 'timestamp': 'float' object cannot be interpreted as an integer"),
+        (lambda: snapshot("s", "1", 0, [], []), TypeError,
+         "argument 'timestamp': 'str' object cannot be interpreted as an integer"),
+        (lambda: delta("s", 0, None, []), TypeError,
+         "argument 'update_id': 'NoneType' object cannot be interpreted as an integer"),
+        (lambda: snapshot("s", 2**63, 0, [], []), OverflowError, "int too big to convert"),
+        (lambda: snapshot("s", -2**63 - 1, 0, [], []), OverflowError, "int too big to convert"),
+        (lambda: snapshot("s", 0, -1, [], []), OverflowError, "can't convert negative int to unsigned"),
+        (lambda: delta("s", 0, 2**64, []), OverflowError, "int too big to convert"),
+        (lambda: snapshot("s", 0, 0, "1,2", []), TypeError, "argument 'bids': Can't extract `str` to `Vec`"),
+        (lambda: snapshot("s", 0, 0, [], "1,2"), TypeError, "argument 'asks': Can't extract `str` to `Vec`"),
+        (lambda: delta("s", 0, 0, "bid"), TypeError, "argument 'changes': Can't extract `str` to `Vec`"),
+        (lambda: snapshot("s", 0, 0, None, []), TypeError,
+         "argument 'bids': 'NoneType' object cannot be converted to 'Sequence'"),
+        (lambda: snapshot("s", 0, 0, {"1": "2"}, []), TypeError,
+         "argument 'bids': 'dict' object cannot be converted to 'Sequence'"),
+        (lambda: snapshot("s", 0, 0, [("1", "2"), 5], []), TypeError,
+         "argument 'bids': 'int' object cannot be converted to 'Sequence'"),
+        (lambda: snapshot("s", 0, 0, [], ["12"]), TypeError,
+         "argument 'asks': 'str' object cannot be converted to 'Sequence'"),
+        (lambda: snapshot("s", 0, 0, [(1.5, "2")], []), TypeError,
+         "argument 'bids': 'float' object cannot be converted to 'PyString'"),
+        (lambda: snapshot("s", 0, 0, [], [("1", 2)]), TypeError,
+         "argument 'asks': 'int' object cannot be converted to 'PyString'"),
+        (lambda: delta("s", 0, 0, [(0, "1", "2")]), TypeError,
+         "argument 'changes': 'int' object cannot be converted to 'PyString'"),
+        (lambda: snapshot("s", 0, 0, [("1", "2", "3")], []), ValueError, "expected a sequence of length 2 (got 3)"),
+        (lambda: snapshot("s", 0, 0, [], [("1",)]), ValueError, "expected a sequence of length 2 (got 1)"),
+        (lambda: delta("s", 0, 0, [("bid", "1")]), ValueError, "expected a sequence of length 3 (got 2)"),
+        (lambda: delta("s", 0, 0, [()]), ValueError, "expected a sequence of length 3 (got 0)"),
+    ]
+    for call, exception, text in rows:
+        assert message(exception, call) == text
+
+
+def test_binding_errors():
+    rows = [
+        (lambda: snapshot("s", 0, 0, []), "snapshot() missing 1 required positional argument: 'asks'"),
+        (lambda: delta(), "delta() missing 4 required positional arguments: "
+                          "'symbol', 'timestamp', 'update_id', and 'changes'"),
+        (lambda: snapshot("s", 0, 0, [], [], []), "snapshot() takes 5 positional arguments but 6 were given"),
+        (lambda: delta("s", 0, 0, [], symbol="t"), "delta() got multiple values for argument 'symbol'"),
+        (lambda: delta("s", 0, update_id=1, timestamp=2, changes=[]),
+         "delta() got multiple values for argument 'timestamp'"),
+        (lambda: delta("s", 0, 0, [], side="bid"), "delta() got an unexpected keyword argument 'side'"),
+    ]
+    for call, text in rows:
+        assert message(TypeError, call) == text
+
+
+def test_parse_errors():
+    rows = [
+        (lambda: delta("s", 0, 0, [("BID", "1", "1")]), BAD_SIDE),
+        (lambda: delta("s", 0, 0, [("bids", "1", "1")]), BAD_SIDE),
+        (lambda: delta("s", 0, 0, [(" bid", "1", "1")]), BAD_SIDE),
+        (lambda: snapshot("s", 0, 0, [("-1", "1")], []), NONNEGATIVE),
+        (lambda: snapshot("s", 0, 0, [("1", "-0.01")], []), NONNEGATIVE),
+        (lambda: delta("s", 0, 0, [("ask", "1", "-1")]), NONNEGATIVE),
+        (lambda: snapshot("s", 0, 0, [("abc", "1")], []), "invalid exact decimal: Invalid decimal: unknown character"),
+        (lambda: snapshot("s", 0, 0, [(" 1", "1")], []), "invalid exact decimal: Invalid decimal: unknown character"),
+        (lambda: snapshot("s", 0, 0, [("", "1")], []), "invalid exact decimal: Invalid decimal: empty"),
+        (lambda: snapshot("s", 0, 0, [("1", "1.2.3")], []), "invalid exact decimal: Invalid decimal: two decimal points"),
+        (lambda: delta("s", 0, 0, [("bid", "1", ".")]), "invalid exact decimal: Invalid decimal: no digits found"),
+    ]
+    for call, text in rows:
+        assert message(ValueError, call) == text
+
+
+def test_checks_run_in_order_and_the_first_failure_wins():
+    # The second bid before the first ask; a price before its size.
+    assert message(ValueError, lambda: snapshot("s", 0, 0, [("1", "1"), ("x", "-1")], [("-1", "1")])) == \
+        "invalid exact decimal: Invalid decimal: unknown character"
+    assert message(ValueError, lambda: snapshot("s", 0, 0, [("-1", "x")], [])) == NONNEGATIVE
+    # The side before the price.
+    assert message(ValueError, lambda: delta("s", 0, 0, [("BID", "x", "1")])) == BAD_SIDE
+    # Every argument is converted before any text is parsed: a type error in
+    # `asks` beats a bad decimal in `bids`.
+    assert message(TypeError, lambda: snapshot("s", 0, 0, [("x", "1")], [(1, "1")])) == \
+        "argument 'asks': 'int' object cannot be converted to 'PyString'"
+    # Arguments are converted in signature order.
+    assert message(TypeError, lambda: snapshot(1, "x", -1, "b", "a")) == \
+        "argument 'symbol': 'int' object cannot be converted to 'PyString'"
+    assert message(OverflowError, lambda: snapshot("s", 0, -1, "b", "a")) == \
+        "can't convert negative int to unsigned"
+    assert message(TypeError, lambda: snapshot("s", 0, 0, [("1", "1"), (1.0, "1")], "a")) == \
+        "argument 'bids': 'float' object cannot be converted to 'PyString'"
+
+
+def test_interning_happens_before_levels_in_a_snapshot_and_after_changes_in_a_delta():
+    # The interner is process-wide: fill it in a process of its own.
+    script = textwrap.dedent(f"""
+        from _vorn import OrderBookEvent as E
+
+        def error(call):
+            try:
+                call()
+            except ValueError as e:
+                return str(e)
+            return "no error"
+
+        for i in range(509):
+            E.snapshot(f"fill{{i}}", 0, 0, [], [])      # 510 names with the global one
+        print(error(lambda: E.snapshot("SNAP", 0, 0, [("-1", "1")], [])))   # registers snap
+        print(error(lambda: E.delta("DELTA", 0, 0, [("up", "1", "1")])))    # registers nothing
+        E.snapshot("btc", 0, 0, [], [])                  # the 512th name
+        E.snapshot("BTC", 0, 0, [], [])                  # folds to btc
+        E.delta("Snap", 0, 0, [])
+        E.delta("__GLOBAL__", 0, 0, [])
+        print(error(lambda: E.delta("delta", 0, 0, [])))
+        print(error(lambda: E.snapshot("new", 0, 0, [("x", "1")], [])))
+        print(error(lambda: E.delta("new", 0, 0, [("BID", "1", "1")])))
+        print(error(lambda: E.snapshot("new", 0, 0, [], [])))
+    """)
+    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == [NONNEGATIVE, BAD_SIDE, LIMIT, LIMIT, BAD_SIDE, LIMIT]
+
+
+def test_reference_counts_and_memory_stay_flat():
+    symbol, bids, asks, changes = "obe-refs", [("1", "2"), ("3", "4")], [], [("bid", "1", "0")]
+    bad_bids = [("1", "2"), ("-1", "2")]
+    watched = (symbol, bids, asks, changes, bad_bids, OrderBookEvent, bids[0])
+    before = [sys.getrefcount(o) for o in watched]
+
+    def churn(rounds):
+        for _ in range(rounds):
+            snapshot(symbol, 1, 2, bids, asks)
+            delta(symbol, 1, 2, changes)
+            for bad in (lambda: snapshot(symbol, 1, 2, bad_bids, asks),
+                        lambda: snapshot(symbol, 1, 2, bids, "x"),
+                        lambda: delta(symbol, 1, 2, [("bid", "1")]),
+                        lambda: snapshot(symbol, 1, -2, bids, asks),
+                        lambda: OrderBookEvent()):
+                with pytest.raises((TypeError, ValueError, OverflowError)):
+                    bad()
+
+    churn(200)
+    tracemalloc.start()
+    try:
+        churn(100)
+        start, _ = tracemalloc.get_traced_memory()
+        churn(3000)
+        end, _ = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    assert end - start < 64 * 1024
+    assert [sys.getrefcount(o) for o in watched] == before
+    class_refs = sys.getrefcount(OrderBookEvent)
+    kept = [snapshot(symbol, 1, 2, bids, asks) for _ in range(100)]
+    assert sys.getrefcount(OrderBookEvent) == class_refs + 100  # each object holds its class
+    del kept
+    assert sys.getrefcount(OrderBookEvent) == class_refs
