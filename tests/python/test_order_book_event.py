@@ -236,3 +236,18 @@ def test_reference_counts_and_memory_stay_flat():
     assert sys.getrefcount(OrderBookEvent) == class_refs + 100  # each object holds its class
     del kept
     assert sys.getrefcount(OrderBookEvent) == class_refs
+
+
+def test_levels_are_freed_with_their_object():
+    import resource
+
+    levels = [(f"{i}.25", "1.5") for i in range(1000)]  # about 32 kB of parsed levels per object
+    changes = [("ask", price, size) for price, size in levels]
+    for _ in range(50):
+        snapshot("obe-free", 0, 0, levels, levels)
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    for _ in range(1500):
+        snapshot("obe-free", 0, 0, levels, levels)
+        delta("obe-free", 0, 0, changes)
+    grown_kb = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss - before
+    assert grown_kb < 32 * 1024  # a leak would keep about 140 MB
