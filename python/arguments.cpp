@@ -178,17 +178,8 @@ const char* Signature::doc() {
 
 void reraise_for(Arg arg) {
   if (arg.name.empty() || !PyErr_ExceptionMatches(PyExc_TypeError)) fail_with_current();
-  PyObject* type = nullptr;
-  PyObject* value = nullptr;
-  PyObject* traceback = nullptr;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  PyErr_Fetch(&type, &value, &traceback);
-#pragma GCC diagnostic pop
-  Ref owned_type = Ref::steal(type);
-  Ref owned_traceback = Ref::steal(traceback);
-  Ref owned_value = Ref::steal(value);
-  Ref message = Ref::steal(value == nullptr ? PyUnicode_FromString("") : PyObject_Str(value));
+  const SavedError error;
+  Ref message = Ref::steal(error.value() == nullptr ? PyUnicode_FromString("") : PyObject_Str(error.value()));
   if (!message) fail_with_current();
   fail(PyExc_TypeError, prefix(arg) + utf8_or_placeholder(message.get()));
 }

@@ -218,27 +218,27 @@ auto sequence(Arg arg, F&& convert) -> std::vector<std::invoke_result_t<F&, Arg>
   return out;
 }
 
-// The N items of a fixed-length sequence or tuple, owned, each named like it.
-template <std::size_t N>
-class Fixed {
-public:
-  Arg operator[](std::size_t i) const { return Arg{refs_[i].get(), name_}; }
-
-private:
-  template <std::size_t M>
-  friend Fixed<M> fixed_sequence(Arg arg);
-  template <std::size_t M>
-  friend Fixed<M> fixed_tuple(Arg arg);
-  std::array<Ref, N> refs_;
-  std::string_view name_;
-};
-
-// Helpers behind the two templates below.
+// Helpers behind the fixed-length converters below.
 Py_ssize_t sequence_length(Arg arg);  // TypeError unless a sequence other than a str
 Py_ssize_t tuple_length(Arg arg);     // TypeError unless a tuple
 [[noreturn]] void fail_sequence_length(std::size_t expected, Py_ssize_t got);
 [[noreturn]] void fail_tuple_length(std::size_t expected, Py_ssize_t got);
 Ref sequence_item(Arg arg, Py_ssize_t index);
+
+// The N items of a fixed-length sequence or tuple, owned, each named like it.
+template <std::size_t N>
+class Fixed {
+public:
+  // Takes the items of `arg`, whose length has been checked.
+  explicit Fixed(Arg arg) : name_(arg.name) {
+    for (std::size_t i = 0; i < N; ++i) refs_[i] = sequence_item(arg, static_cast<Py_ssize_t>(i));
+  }
+  Arg operator[](std::size_t i) const { return Arg{refs_[i].get(), name_}; }
+
+private:
+  std::array<Ref, N> refs_;
+  std::string_view name_;
+};
 
 // A sequence of N items (a list, a tuple, ...; never a str: "12" is no pair);
 // ValueError "expected a sequence of length N (got n)".
@@ -246,10 +246,7 @@ template <std::size_t N>
 Fixed<N> fixed_sequence(Arg arg) {
   const Py_ssize_t length = sequence_length(arg);
   if (length != static_cast<Py_ssize_t>(N)) fail_sequence_length(N, length);
-  Fixed<N> out;
-  out.name_ = arg.name;
-  for (std::size_t i = 0; i < N; ++i) out.refs_[i] = sequence_item(arg, static_cast<Py_ssize_t>(i));
-  return out;
+  return Fixed<N>(arg);
 }
 
 // A tuple (or subclass) only; ValueError "expected tuple of length N, but got
@@ -258,12 +255,7 @@ template <std::size_t N>
 Fixed<N> fixed_tuple(Arg arg) {
   const Py_ssize_t length = tuple_length(arg);
   if (length != static_cast<Py_ssize_t>(N)) fail_tuple_length(N, length);
-  Fixed<N> out;
-  out.name_ = arg.name;
-  for (std::size_t i = 0; i < N; ++i) {
-    out.refs_[i] = Ref::borrow(PyTuple_GetItem(arg.value, static_cast<Py_ssize_t>(i)));
-  }
-  return out;
+  return Fixed<N>(arg);
 }
 
 // ---- integer conversion ----------------------------------------------------

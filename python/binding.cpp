@@ -61,6 +61,25 @@ void set_error_from_current_exception() {
   }
 }
 
+// PyErr_Fetch and PyErr_Restore: deprecated in 3.12 in favour of functions
+// that the 3.10 limited API lacks.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+SavedError::SavedError() {
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  type_ = Ref::steal(type);
+  value_ = Ref::steal(value);
+  traceback_ = Ref::steal(traceback);
+}
+
+void SavedError::restore() {
+  PyErr_Restore(type_.release(), value_.release(), traceback_.release());
+}
+#pragma GCC diagnostic pop
+
 std::string type_name(PyObject* object) {
   Ref name = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
   Py_ssize_t size = 0;

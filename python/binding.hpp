@@ -79,6 +79,21 @@ private:
   PyObject* object_ = nullptr;
 };
 
+// The interpreter's current error, taken out (the indicator is cleared) so
+// that Python can be called meanwhile; `restore` sets it again.
+class SavedError {
+public:
+  SavedError();
+  explicit operator bool() const { return static_cast<bool>(type_); }
+  PyObject* value() const { return value_.get(); }
+  void restore();
+
+private:
+  Ref type_;
+  Ref value_;
+  Ref traceback_;
+};
+
 // The exception class for broken internal invariants, derived from
 // BaseException; created once per process, not a module attribute.
 PyObject* panic_exception_type();

@@ -44,18 +44,12 @@ PyObject* type_from_spec(PyType_Spec& spec) {
       PyObject_CallMethod(warnings.get(), "simplefilter", "sO", "ignore", PyExc_DeprecationWarning));
   Ref type = Ref::steal(ignored ? PyType_FromSpec(&spec) : nullptr);
   // Leave the context whatever happened; the first error wins.
-  PyObject* error_type = nullptr;
-  PyObject* error_value = nullptr;
-  PyObject* error_traceback = nullptr;
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  PyErr_Fetch(&error_type, &error_value, &error_traceback);
+  SavedError error;
   Ref exited = Ref::steal(PyObject_CallMethod(catcher.get(), "__exit__", "OOO", Py_None, Py_None, Py_None));
-  if (error_type != nullptr) {
+  if (error) {
     PyErr_Clear();
-    PyErr_Restore(error_type, error_value, error_traceback);
+    error.restore();
   }
-#pragma GCC diagnostic pop
   if (!type || !exited) fail_with_current();
   return type.release();
 }
