@@ -20,6 +20,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <limits>
 #include <optional>
 #include <string>
@@ -79,6 +80,7 @@ class Signature {
 public:
   // Checked while compiling (declare signatures `constinit`): keyword-only
   // parameters come last, required positional ones before optional ones.
+  // `name` is a string literal: the method table keeps it as the C name.
   constexpr Signature(std::string_view name, Receiver receiver, std::initializer_list<Param> params,
                       std::string_view doc)
       : name_(name), receiver_(receiver), doc_(doc) {
