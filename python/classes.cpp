@@ -63,6 +63,11 @@ PyObject* instance_arg(Arg arg, PyObject* type) {
   return arg.value;
 }
 
+Arg assigned_value(PyObject* value) {
+  if (value == nullptr) fail(PyExc_AttributeError, "can't delete attribute");
+  return Arg{value, "value"};
+}
+
 PyObject* no_constructor(PyTypeObject* type, PyObject*, PyObject*) {
   return guarded([&]() -> PyObject* {
     fail(PyExc_TypeError,

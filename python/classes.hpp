@@ -114,6 +114,11 @@ Exclusive<T> borrow_mut(PyObject* self) {
 // '{Class}'" otherwise.
 PyObject* instance_arg(Arg arg, PyObject* type);
 
+// The value handed to a property's setter, as an argument named "value";
+// deleting the property (a null value) raises AttributeError "can't delete
+// attribute".
+Arg assigned_value(PyObject* value);
+
 // A new object of `type` holding `value`; throws PythonError when allocation
 // fails.
 template <class T>

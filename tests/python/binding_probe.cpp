@@ -41,6 +41,8 @@ constinit Signature kMutate{"mutate", Receiver::Instance, {param("callback")},
                             "Calls back under an exclusive borrow, then counts one change."};
 constinit Signature kReadWith{"read_with", Receiver::Instance, {param("callback")},
                               "Calls back under a shared borrow."};
+constinit Signature kAbsorb{"absorb", Receiver::Instance, {param("other")},
+                            "Adds another probe's changes to this one's."};
 constinit Signature kChanges{"changes", Receiver::Instance, {}, "The number of changes."};
 constinit Signature kFail{"fail", Receiver::Static, {param("kind")},
                           "Raises: 'panic', 'memory', 'other', 'parser' or 'unknown'."};
@@ -152,6 +154,34 @@ PyObject* read_with(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyO
   });
 }
 
+PyObject* absorb(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    auto [other] = kAbsorb.bind<1>(args, nargs, kwnames);
+    Exclusive<Probe> probe = borrow_mut<Probe>(self);
+    Shared<Probe> source = borrow<Probe>(instance_arg(other, probe_type()));
+    probe->changes += source->changes;
+    Py_RETURN_NONE;
+  });
+}
+
+PyObject* get_label(PyObject* self, void*) {
+  return guarded([&] {
+    Shared<Probe> probe = borrow<Probe>(self);
+    return PyUnicode_FromStringAndSize(probe->label.data(), static_cast<Py_ssize_t>(probe->label.size()));
+  });
+}
+
+int set_label(PyObject* self, PyObject* value, void*) {
+  return guarded(
+      [&] {
+        const std::string_view label = text(assigned_value(value));
+        Exclusive<Probe> probe = borrow_mut<Probe>(self);
+        probe->label = label;
+        return 0;
+      },
+      -1);
+}
+
 PyObject* changes(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     kChanges.bind<0>(args, nargs, kwnames);
@@ -179,10 +209,16 @@ PyObject* probe_type() {
     static PyMethodDef methods[] = {
         method_def(kTexts, texts),     method_def(kIntegers, integers), method_def(kReals, reals),
         method_def(kLists, lists),     method_def(kMapping, mapping),   method_def(kMutate, mutate),
-        method_def(kReadWith, read_with), method_def(kChanges, changes), method_def(kFail, fail_as),
+        method_def(kReadWith, read_with), method_def(kAbsorb, absorb), method_def(kChanges, changes),
+        method_def(kFail, fail_as), {}};
+    static PyGetSetDef properties[] = {
+        {"label", get_label, set_label, "The probe's label.", nullptr},
+        {"label_read_only", get_label, nullptr, "The same, read-only.", nullptr},
         {}};
     type = new_type<Probe>("Probe", kNew.doc(),
-                           {{Py_tp_methods, methods}, {Py_tp_new, reinterpret_cast<void*>(&make)}});
+                           {{Py_tp_methods, methods},
+                            {Py_tp_getset, properties},
+                            {Py_tp_new, reinterpret_cast<void*>(&make)}});
   }
   return type;
 }

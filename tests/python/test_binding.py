@@ -2,6 +2,7 @@
 and the kit's sources: argument binding, converters, docstrings, borrows and the
 translation of C++ failures."""
 import concurrent.futures
+import gc
 import importlib.util
 import inspect
 import os
@@ -311,6 +312,36 @@ def test_a_conflicting_borrow_is_refused_before_anything_changes(probe):
     assert p.mutate(lambda: None) is None
 
 
+def test_object_arguments_and_borrows_of_two_objects(probe):
+    p, q = probe.Probe(), probe.Probe()
+    q.mutate(lambda: None)
+    p.absorb(q)
+    p.absorb(other=q)
+    assert p.changes() == (2, "plain")
+    # The receiver is borrowed exclusively, so it cannot be its own source.
+    assert raises(RuntimeError, lambda: p.absorb(p)) == "Already mutably borrowed"
+    assert raises(TypeError, lambda: p.absorb(5)) == \
+        "argument 'other': 'int' object cannot be converted to 'Probe'"
+    assert p.changes() == (2, "plain")
+
+
+def test_properties_with_setters(probe):
+    p = probe.Probe()
+    p.label = "renamed"
+    assert p.label == "renamed" and p.label_read_only == "renamed"
+    assert raises(TypeError, lambda: setattr(p, "label", 5)) == \
+        "argument 'value': 'int' object cannot be converted to 'PyString'"
+    with pytest.raises(AttributeError) as info:
+        del p.label
+    assert str(info.value) == "can't delete attribute"
+    with pytest.raises(AttributeError):
+        p.label_read_only = "x"
+    # Assigning while the object is borrowed is refused, and changes nothing.
+    assert raises(RuntimeError, lambda: p.read_with(lambda: setattr(p, "label", "x"))) == "Already borrowed"
+    assert p.label == "renamed"
+    assert probe.Probe.label.__doc__ == "The probe's label."
+
+
 # ---- failures --------------------------------------------------------------------------
 
 
@@ -326,6 +357,7 @@ def test_cpp_failures_become_python_exceptions(probe):
 
 
 def test_reference_counts_stay_stable(probe):
+    gc.collect()  # objects left by earlier tests must not be freed while counting
     p = probe.Probe(label="x")
     name, pairs, counts = "n", [("a", "b")], [1, 2]
     before = [sys.getrefcount(o) for o in (name, pairs, counts, probe.Probe, p)]

@@ -70,11 +70,13 @@ TEST(OrderBookEventValue, DeltaKeepsChangesInOrderWithTheirSides) {
 
 TEST(OrderBookEventValue, EmptyListsMakeValidEvents) {
   const OrderBookEvent snapshot = OrderBookEvent::snapshot("obe-empty", 0, 0, {}, {}).value();
-  const auto& view = std::get<Event::OrderBookSnapshot>(snapshot.event().value);
+  const Event snapshot_event = snapshot.event();
+  const auto& view = std::get<Event::OrderBookSnapshot>(snapshot_event.value);
   EXPECT_TRUE(view.bids.empty());
   EXPECT_TRUE(view.asks.empty());
   const OrderBookEvent delta = OrderBookEvent::delta("obe-empty", 0, 0, {}).value();
-  EXPECT_TRUE(std::get<Event::OrderBookDelta>(delta.event().value).updates.empty());
+  const Event delta_event = delta.event();
+  EXPECT_TRUE(std::get<Event::OrderBookDelta>(delta_event.value).updates.empty());
 }
 
 TEST(OrderBookEventValue, FirstBadTextWinsInListOrder) {
