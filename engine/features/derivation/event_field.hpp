@@ -1,0 +1,53 @@
+// The value an event carries for a ValueField, and EventFieldFeature, the
+// derivation that copies that value into its one cell.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <variant>
+
+#include "engine/event.hpp"
+#include "engine/features/derivation/output_sink.hpp"
+#include "engine/types.hpp"
+
+namespace vorn {
+
+// Price: a price event's price; Volume: a volume event's volume; TradePrice
+// and TradeVolume: a trade's price or quantity. None for other events.
+inline std::optional<double> field_value(const Event& event, ValueField field) {
+  switch (field) {
+    case ValueField::Price:
+      if (const auto* price = std::get_if<Event::Price>(&event.value)) return price->price;
+      break;
+    case ValueField::Volume:
+      if (const auto* volume = std::get_if<Event::Volume>(&event.value)) return volume->volume;
+      break;
+    case ValueField::TradePrice:
+      if (const auto* trade = std::get_if<Event::Trade>(&event.value)) return trade->price;
+      break;
+    case ValueField::TradeVolume:
+      if (const auto* trade = std::get_if<Event::Trade>(&event.value)) return trade->volume;
+      break;
+  }
+  return std::nullopt;
+}
+
+// The trade of an event that belongs to `symbol`; null otherwise.
+inline const Event::Trade* own_trade(const Event& event, Symbol symbol) {
+  const auto* trade = std::get_if<Event::Trade>(&event.value);
+  return trade != nullptr && trade->symbol == symbol ? trade : nullptr;
+}
+
+// Copies the field of every event that carries it; the router delivers only
+// the events of the group's symbol.
+struct EventFieldFeature {
+  ValueField field = ValueField::Price;
+
+  void update(const Event& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink) {
+    const auto value = field_value(event, field);
+    if (!value) return;
+    write_outputs(sink, out_start, n_outputs, 1, [&](std::size_t) { return *value; });
+  }
+};
+
+}  // namespace vorn
