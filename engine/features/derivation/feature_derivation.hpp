@@ -39,7 +39,15 @@ struct FeatureDerivation {
   // are written (value and flag) or, when the event does not concern this
   // derivation, left untouched. Never fails.
   void update(const Event& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink) {
-    std::visit([&](auto& derivation) { derivation.update(event, out_start, n_outputs, sink); }, value);
+    std::visit(
+        [&]<class D>(D& derivation) {
+          if constexpr (TimedDerivation<D>) {
+            update_timed(derivation, event, out_start, n_outputs, sink);
+          } else {
+            derivation.update(event, out_start, n_outputs, sink);
+          }
+        },
+        value);
   }
 
   // The order-book query of a book feature group; null for the other kinds.

@@ -5,23 +5,26 @@
 
 namespace vorn {
 
-bool SmaTimedFeature::feed(const Event& event) {
+namespace {
+
+// Updates the indicator with the field's value, when the event carries it.
+template <class Indicator>
+bool feed_field(Indicator& indicator, const Event& event, ValueField field) {
   const auto value = field_value(event, field);
   if (!value) return false;
   indicator.update(*value, event.timestamp());
   return true;
 }
+
+}  // namespace
+
+bool SmaTimedFeature::feed(const Event& event) { return feed_field(indicator, event, field); }
 
 double SmaTimedFeature::output(std::size_t k) const {
   return indicator.ready(k) && indicator.bucket_count(k) > 0 ? indicator.average(k) : kNoValue;
 }
 
-bool VolatilityTimedFeature::feed(const Event& event) {
-  const auto value = field_value(event, field);
-  if (!value) return false;
-  indicator.update(*value, event.timestamp());
-  return true;
-}
+bool VolatilityTimedFeature::feed(const Event& event) { return feed_field(indicator, event, field); }
 
 double VolatilityTimedFeature::output(std::size_t k) const {
   return indicator.ready(k) ? indicator.moments(k).volatility().value_or(kNoValue) : kNoValue;

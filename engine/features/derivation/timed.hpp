@@ -3,6 +3,7 @@
 // builders; and the event handling they share with the timed trade count.
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
@@ -22,16 +23,31 @@
 
 namespace vorn {
 
+// A timed derivation has `indicator`, `symbol`, `feed(event)` (true when
+// the event went into the indicator) and `output(k)`.
+template <class Feature>
+concept TimedDerivation = requires(Feature& feature, const Event& event) {
+  { feature.feed(event) } -> std::same_as<bool>;
+  { feature.output(std::size_t{}) } -> std::same_as<double>;
+  feature.indicator.observe(std::int64_t{});
+};
+
+// The outputs of a timed derivation: one per window.
+template <class Feature>
+std::size_t timed_outputs(const Feature& feature) {
+  return feature.indicator.window_count();
+}
+
 // An event of another symbol (a time event belongs to the global symbol) is
 // ignored. One the feature takes in updates its indicator; any other only
 // advances the indicator's clock. The outputs are written after an update,
 // or after a clock step to a timestamp not observed before.
-template <class Feature>
+template <TimedDerivation Feature>
 void update_timed(Feature& feature, const Event& event, std::size_t out_start, std::size_t n_outputs,
                   OutputSink& sink) {
   if (event.symbol() != feature.symbol) return;
   if (!feature.feed(event) && !feature.indicator.observe(event.timestamp())) return;
-  write_outputs(sink, out_start, n_outputs, feature.window_count(),
+  write_outputs(sink, out_start, n_outputs, timed_outputs(feature),
                 [&feature](std::size_t k) { return feature.output(k); });
 }
 
@@ -40,11 +56,7 @@ struct SmaTimedFeature {
   Symbol symbol;
   ValueField field = ValueField::Price;
 
-  void update(const Event& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink) {
-    update_timed(*this, event, out_start, n_outputs, sink);
-  }
   bool feed(const Event& event);
-  std::size_t window_count() const { return indicator.window_count(); }
   // The window's average once ready and holding a bucket; NaN otherwise.
   double output(std::size_t k) const;
 };
@@ -54,11 +66,7 @@ struct VolatilityTimedFeature {
   Symbol symbol;
   ValueField field = ValueField::Price;
 
-  void update(const Event& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink) {
-    update_timed(*this, event, out_start, n_outputs, sink);
-  }
   bool feed(const Event& event);
-  std::size_t window_count() const { return indicator.window_count(); }
   // The window's population volatility once ready; NaN before or without returns.
   double output(std::size_t k) const;
 };
@@ -67,11 +75,7 @@ struct ObvTimedFeature {
   OnBalanceVolumeTimed indicator;
   Symbol symbol;
 
-  void update(const Event& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink) {
-    update_timed(*this, event, out_start, n_outputs, sink);
-  }
   bool feed(const Event& event);
-  std::size_t window_count() const { return indicator.window_count(); }
   // The window's sum once ready; NaN before.
   double output(std::size_t k) const;
 };
@@ -80,11 +84,7 @@ struct TradeVolumeTimedFeature {
   RollingTimedSum<1, kMaxWindows> indicator;
   Symbol symbol;
 
-  void update(const Event& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink) {
-    update_timed(*this, event, out_start, n_outputs, sink);
-  }
   bool feed(const Event& event);
-  std::size_t window_count() const { return indicator.window_count(); }
   // The window's summed quantity once ready; NaN before.
   double output(std::size_t k) const;
 };
@@ -93,11 +93,7 @@ struct VwapTimedFeature {
   RollingTimedSum<2, kMaxWindows> indicator;  // lanes: price × quantity, quantity
   Symbol symbol;
 
-  void update(const Event& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink) {
-    update_timed(*this, event, out_start, n_outputs, sink);
-  }
   bool feed(const Event& event);
-  std::size_t window_count() const { return indicator.window_count(); }
   // Σ price × quantity / Σ quantity once ready; NaN before or for a zero quantity sum.
   double output(std::size_t k) const;
 };
