@@ -135,6 +135,8 @@ TEST(FeatureId, EdgeCases) {
       {Cvd{btc, FeatureSource::event(EventKind::OrderBookDelta), 0, kFirst},
        "cvd:symbol=7:btcusdt:source=event.order_book_delta:window=0:warmup=first_value"},
       {Field{btc, ValueField::Price}, "field:symbol=7:btcusdt:source=field.price"},
+      {Vpt{btc, FeatureSource::event(EventKind::Price)}, "vpt:symbol=7:btcusdt:source=event.price"},
+      {Vpt{btc, FeatureSource::event(EventKind::Volume)}, "vpt:symbol=7:btcusdt:source=event.volume"},
   };
   for (const auto& c : cases) EXPECT_EQ(FeatureId::from_feature_key(c.key).text, c.expected);
 }

@@ -91,26 +91,5 @@ TEST(FeatureKey, IndicatorKindByTagAndReturnKind) {
   EXPECT_FALSE(kinds.contains(IndicatorKind::Ema));
 }
 
-TEST(FeatureSource, Texts) {
-  struct Case {
-    FeatureSource source;
-    const char* text;
-  };
-  const std::vector<Case> cases{
-      {FeatureSource::field(ValueField::Price), "field.price"},
-      {FeatureSource::field(ValueField::Volume), "field.volume"},
-      {FeatureSource::field(ValueField::TradePrice), "field.trade_price"},
-      {FeatureSource::field(ValueField::TradeVolume), "field.trade_volume"},
-      {FeatureSource::event(EventKind::Price), "event.price"},
-      {FeatureSource::event(EventKind::Volume), "event.volume"},
-      {FeatureSource::event(EventKind::Trade), "event.trade"},
-      {FeatureSource::event(EventKind::OrderBookDelta), "event.order_book_delta"},
-      {FeatureSource::event(EventKind::OrderBookSnapshot), "event.order_book_snapshot"},
-      {FeatureSource::event(EventKind::Time), "event.time"},
-      {FeatureSource::any_event(), "any_event"},
-  };
-  for (const auto& c : cases) EXPECT_EQ(source_text(c.source), c.text);
-}
-
 }  // namespace
 }  // namespace vorn
