@@ -1,35 +1,94 @@
 #include "engine/debug_quote.hpp"
 
+#include <algorithm>
+#include <array>
+#include <iterator>
+
 #include <fmt/format.h>
 
 namespace vorn {
+namespace {
+
+struct CodeRange {
+  char32_t first;
+  char32_t last;
+};
+
+// Characters that print nothing visible or act on the layout: the format
+// characters (soft hyphen, zero-width and bidirectional controls, the byte
+// order mark, tag characters, ...) and the line and paragraph separators.
+constexpr std::array<CodeRange, 21> kInvisible{{
+    {0xAD, 0xAD}, {0x600, 0x605}, {0x61C, 0x61C}, {0x6DD, 0x6DD}, {0x70F, 0x70F},
+    {0x890, 0x891}, {0x8E2, 0x8E2}, {0x180E, 0x180E}, {0x200B, 0x200F}, {0x2028, 0x202E},
+    {0x2060, 0x2064}, {0x2066, 0x206F}, {0xFEFF, 0xFEFF}, {0xFFF9, 0xFFFB}, {0x110BD, 0x110BD},
+    {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A},
+    {0xE0001, 0xE0001}, {0xE0020, 0xE007F},
+}};
+
+bool escaped(char32_t c) {
+  if (c < 0x20 || (c >= 0x7f && c <= 0x9f)) return true;
+  const auto range = std::ranges::lower_bound(kInvisible, c, {}, &CodeRange::last);
+  return range != kInvisible.end() && range->first <= c;
+}
+
+struct Decoded {
+  char32_t code = 0;
+  std::size_t length = 0;  // 0: not a valid UTF-8 sequence
+};
+
+Decoded decode(std::string_view text, std::size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  if (lead < 0x80) return {lead, 1};
+  std::size_t length = 0;
+  char32_t code = 0;
+  char32_t minimum = 0;
+  if (lead >= 0xc2 && lead <= 0xdf) {
+    length = 2, code = lead & 0x1f, minimum = 0x80;
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    length = 3, code = lead & 0x0f, minimum = 0x800;
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    length = 4, code = lead & 0x07, minimum = 0x10000;
+  } else {
+    return {};
+  }
+  if (i + length > text.size()) return {};
+  for (std::size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xc0) != 0x80) return {};
+    code = (code << 6) | (next & 0x3f);
+  }
+  if (code < minimum || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) return {};
+  return {code, length};
+}
+
+}  // namespace
 
 std::string debug_quoted(std::string_view text) {
   std::string out;
   out.reserve(text.size() + 2);
   out += '"';
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    switch (byte) {
-      case '"': out += "\\\""; continue;
-      case '\\': out += "\\\\"; continue;
-      case '\t': out += "\\t"; continue;
-      case '\r': out += "\\r"; continue;
-      case '\n': out += "\\n"; continue;
-      case '\0': out += "\\0"; continue;
-      default: break;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const Decoded c = decode(text, i);
+    if (c.length == 0) {  // not UTF-8: the byte as it is
+      out += text[i++];
+      continue;
     }
-    if (byte < 0x20 || byte == 0x7f) {
-      fmt::format_to(std::back_inserter(out), "\\u{{{:x}}}", byte);
-    } else if (byte == 0xc2 && i + 1 < text.size() &&
-               static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-               static_cast<unsigned char>(text[i + 1]) <= 0x9f) {
-      // U+0080 to U+009F, encoded as C2 80 to C2 9F.
-      fmt::format_to(std::back_inserter(out), "\\u{{{:x}}}", static_cast<unsigned char>(text[i + 1]));
-      ++i;
-    } else {
-      out += static_cast<char>(byte);
+    switch (c.code) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\r': out += "\\r"; break;
+      case '\n': out += "\\n"; break;
+      case '\0': out += "\\0"; break;
+      default:
+        if (escaped(c.code)) {
+          fmt::format_to(std::back_inserter(out), "\\u{{{:x}}}", static_cast<std::uint32_t>(c.code));
+        } else {
+          out.append(text.substr(i, c.length));
+        }
     }
+    i += c.length;
   }
   out += '"';
   return out;

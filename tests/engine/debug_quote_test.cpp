@@ -20,6 +20,10 @@ TEST(DebugQuoted, EscapesQuotesBackslashesAndControls) {
       {"next\u0085line", R"("next\u{85}line")"},           // a C1 control
       {"caf\u00e9 \u00b5s \u20ac", "\"caf\u00e9 \u00b5s \u20ac\""},  // printable non-ASCII as is
       {"'single'", R"("'single'")"},
+      // invisible format characters and separators
+      {"a\u00adb\u200b\u200e\u2028\ufeff\U000E0041", R"("a\u{ad}b\u{200b}\u{200e}\u{2028}\u{feff}\u{e0041}")"},
+      {"no\u00a0break \u202f\u3000 \U0001F600", "\"no\u00a0break \u202f\u3000 \U0001F600\""},  // spaces, emoji as is
+      {"\xff\xc0\x80\xe2\x80", "\"\xff\xc0\x80\xe2\x80\""},  // not UTF-8: bytes as they are
   };
   for (const auto& [text, quoted] : rows) EXPECT_EQ(debug_quoted(text), quoted);
 }
