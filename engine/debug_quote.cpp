@@ -6,6 +6,8 @@
 
 #include <fmt/format.h>
 
+#include "engine/utf8.hpp"
+
 namespace vorn {
 namespace {
 
@@ -31,36 +33,6 @@ bool escaped(char32_t c) {
   return range != kInvisible.end() && range->first <= c;
 }
 
-struct Decoded {
-  char32_t code = 0;
-  std::size_t length = 0;  // 0: not a valid UTF-8 sequence
-};
-
-Decoded decode(std::string_view text, std::size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  if (lead < 0x80) return {lead, 1};
-  std::size_t length = 0;
-  char32_t code = 0;
-  char32_t minimum = 0;
-  if (lead >= 0xc2 && lead <= 0xdf) {
-    length = 2, code = lead & 0x1f, minimum = 0x80;
-  } else if (lead >= 0xe0 && lead <= 0xef) {
-    length = 3, code = lead & 0x0f, minimum = 0x800;
-  } else if (lead >= 0xf0 && lead <= 0xf4) {
-    length = 4, code = lead & 0x07, minimum = 0x10000;
-  } else {
-    return {};
-  }
-  if (i + length > text.size()) return {};
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[i + k]);
-    if ((next & 0xc0) != 0x80) return {};
-    code = (code << 6) | (next & 0x3f);
-  }
-  if (code < minimum || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) return {};
-  return {code, length};
-}
-
 }  // namespace
 
 std::string debug_quoted(std::string_view text) {
@@ -69,7 +41,7 @@ std::string debug_quoted(std::string_view text) {
   out += '"';
   std::size_t i = 0;
   while (i < text.size()) {
-    const Decoded c = decode(text, i);
+    const Utf8Char c = decode_utf8(text, i);
     if (c.length == 0) {  // not UTF-8: the byte as it is
       out += text[i++];
       continue;

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/panic.hpp"
+#include "engine/utf8.hpp"
 
 namespace vorn::serde {
 namespace {
@@ -46,6 +47,8 @@ private:
 
 // The parser's text without its "[json.exception...] " prefix and without its
 // own " at line L, column C" (the caller appends the position in our form).
+// The bytes it quotes from the input may end inside a character, so broken
+// sequences become U+FFFD.
 std::string parser_message(std::string_view what) {
   if (what.starts_with("[json.exception.")) {
     const std::size_t end = what.find("] ");
@@ -65,7 +68,7 @@ std::string parser_message(std::string_view what) {
       out.erase(at, end - at);
     }
   }
-  return out;
+  return to_valid_utf8(out);
 }
 
 // Builds the tree from the parser's callbacks. Open containers wait on a

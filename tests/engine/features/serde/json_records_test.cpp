@@ -13,14 +13,19 @@ namespace {
 struct Inner {
   std::string name;
   std::optional<std::uint64_t> count;
+  bool operator==(const Inner&) const = default;
 };
 struct Outer {
   std::string version;
-  std::optional<std::string> checksum;
-  std::vector<Inner> items;
-  std::optional<CountOrText> window;
-  std::optional<std::size_t> policy;
+  std::optional<std::string> checksum{};
+  std::vector<Inner> items{};
+  std::optional<CountOrText> window{};
+  std::optional<std::size_t> policy{};
+  bool operator==(const Outer&) const = default;
 };
+
+template <class Result>
+std::string error_of(const Result& result) { return result ? "accepted" : result.error(); }
 
 // A reader whose own rule fails without a position.
 JsonResult<std::string> read_name(const JsonValue& value) {
@@ -29,15 +34,14 @@ JsonResult<std::string> read_name(const JsonValue& value) {
   return name;
 }
 
-template <NullRule Nulls>
-JsonResult<Outer> read_outer(const JsonValue& value) {
+JsonResult<Outer> read_outer(const JsonValue& value, NullRule nulls) {
   static constexpr std::array<std::string_view, 2> kPolicies{"first_value", "full_window"};
-  const auto read_inner = [](const JsonValue& v) {
-    return read_record<Inner>(v, {"struct InnerWire", Nulls}, required("name", &Inner::name, read_name),
+  const auto read_inner = [nulls](const JsonValue& v) {
+    return read_record<Inner>(v, {"struct InnerWire", nulls}, required("name", &Inner::name, read_name),
                               optional("count", &Inner::count, read_u64));
   };
   return read_record<Outer>(
-      value, {"struct OuterWire", Nulls}, required("version", &Outer::version, read_string),
+      value, {"struct OuterWire", nulls}, required("version", &Outer::version, read_string),
       optional("checksum", &Outer::checksum, read_string),
       optional("items", &Outer::items, list_of(read_inner)),
       optional("window", &Outer::window, [](const JsonValue& v) { return read_count_or_text(v, "WindowWire"); }),
@@ -47,7 +51,7 @@ JsonResult<Outer> read_outer(const JsonValue& value) {
 // The whole read of one document, with a rule on the document as a whole.
 std::expected<Outer, std::string> read_text(std::string_view text, NullRule nulls = NullRule::Refused) {
   return read_document(text, [nulls](const JsonValue& v) -> JsonResult<Outer> {
-    auto outer = nulls == NullRule::Refused ? read_outer<NullRule::Refused>(v) : read_outer<NullRule::Absent>(v);
+    auto outer = read_outer(v, nulls);
     if (outer && outer->version == "9") return std::unexpected(JsonError{"unsupported version", {}});
     return outer;
   });
@@ -56,6 +60,9 @@ std::expected<Outer, std::string> read_text(std::string_view text, NullRule null
 TEST(JsonRecords, StructuralMessagesWithPositions) {
   const std::vector<std::pair<std::string, std::string>> rows{
       {"[1]", "invalid type: sequence, expected struct OuterWire at line 1 column 1"},
+      {"12", "invalid type: integer `12`, expected struct OuterWire at line 1 column 2"},  // a number ending the text
+      {" 12\n", "invalid type: integer `12`, expected struct OuterWire at line 1 column 3"},
+      {"18446744073709551616", "invalid type: floating point `18446744073709551616`, expected struct OuterWire at line 1 column 20"},
       {R"({"version":"2","version":"2"})", "duplicate field `version` at line 1 column 24"},
       {R"({"version":"2","bogus":1})",
        "unknown field `bogus`, expected one of `version`, `checksum`, `items`, `window`, `policy` at line 1 column 22"},
@@ -78,69 +85,37 @@ TEST(JsonRecords, StructuralMessagesWithPositions) {
       {R"({"version":"2"} x)",
        "parse error: syntax error while parsing value - invalid literal; last read: '\"2\"} x'; expected end of input "
        "at line 1 column 17"},
-      {"{\"version\":\n tru}",
-       "parse error: syntax error while parsing value - invalid literal; last read: '\"version\":<U+000A> tru}' at line "
-       "2 column 5"},
+      {"{\"version\":\n tru\u00e9}",  // the quoted input ends inside a character
+       "parse error: syntax error while parsing value - invalid literal; last read: '\"version\":<U+000A> tru\ufffd' "
+       "at line 2 column 5"},
       {"", "parse error: syntax error while parsing value - unexpected end of input; expected '[', '{', or a literal "
            "at line 1 column 1"},
   };
-  for (const auto& [text, message] : rows) {
-    const auto read = read_text(text);
-    ASSERT_FALSE(read.has_value()) << text;
-    EXPECT_EQ(read.error(), message) << text;
-  }
+  for (const auto& [text, message] : rows) EXPECT_EQ(error_of(read_text(text)), message) << text;
 }
 
-TEST(JsonRecords, ReadsValuesAndNullsAsAbsentWhenAsked) {
-  const auto full = read_text(
-      R"({"policy":"full_window","window":20,"items":[{"name":"a","count":3},{"name":"b"}],"checksum":"c","version":"2"})");
-  ASSERT_TRUE(full.has_value()) << full.error();
-  EXPECT_EQ(full->checksum, "c");
-  ASSERT_EQ(full->items.size(), 2u);
-  EXPECT_EQ(full->items[0].count, 3u);
-  EXPECT_EQ(full->items[1].name, "b");
-  EXPECT_EQ(full->items[1].count, std::nullopt);
-  EXPECT_EQ(full->window, CountOrText{std::uint64_t{20}});
-  EXPECT_EQ(full->policy, 1u);
-  EXPECT_EQ(read_text(R"({"version":"2","window":"20"})")->window, CountOrText{std::string("20")});
-
-  const auto absent = read_text(R"({"version":"2","checksum":null,"items":null})", NullRule::Absent);
-  ASSERT_TRUE(absent.has_value()) << absent.error();
-  EXPECT_EQ(absent->checksum, std::nullopt);
-  EXPECT_TRUE(absent->items.empty());
-  EXPECT_EQ(read_text(R"({"version":null})", NullRule::Absent).error(),
+TEST(JsonRecords, ReadsValuesAndnullsAsAbsentWhenAsked) {
+  EXPECT_EQ(read_text(R"({"policy":"full_window","window":20,"items":[{"name":"a","count":3},{"name":"b"}],)"
+                      R"("checksum":"c","version":"2"})"),
+            (Outer{"2", "c", {{"a", 3}, {"b", {}}}, std::uint64_t{20}, 1}));
+  EXPECT_EQ(read_text(R"({"version":"2","window":"20"})"), (Outer{.version = "2", .window = "20"}));
+  EXPECT_EQ(read_text(R"({"version":"2","checksum":null,"items":null})", NullRule::Absent), Outer{"2"});
+  EXPECT_EQ(error_of(read_text(R"({"version":null})", NullRule::Absent)),
             "invalid type: null, expected a string at line 1 column 15");
   EXPECT_TRUE(parse_json(std::string(128, '[') + std::string(128, ']')).has_value());
 }
 
-TEST(JsonRecords, NumbersPointAtTheirLastDigit) {
-  const std::vector<std::pair<std::string, std::string>> rows{
-      {"12", "invalid type: integer `12`, expected a string at line 1 column 2"},
-      {" 12 ", "invalid type: integer `12`, expected a string at line 1 column 3"},
-      {"[\n-7\n]", "invalid type: integer `-7`, expected a string at line 2 column 2"},
-      {"18446744073709551616", "invalid type: floating point `18446744073709551616`, expected a string at line 1 column 20"},
-  };
-  for (const auto& [text, message] : rows) {
-    const auto read = read_document(text, [](const JsonValue& v) {
-      return v.kind == JsonKind::Array ? read_string(v.items[0]) : read_string(v);
-    });
-    EXPECT_EQ(read.error(), message) << text;
-  }
-}
-
 TEST(JsonRecords, TaggedVariants) {
-  struct Ema {
-    std::string input;
-  };
+  struct Ema { std::string input; };
   static constexpr std::array<std::string_view, 2> kTypes{"ema", "identity"};
   const auto read = [](std::string_view text) {
-    return read_document(text, [](const JsonValue& v) -> JsonResult<std::string> {
-      auto tag = read_tag(v, "internally tagged enum TransformationWire", "type", kTypes);
-      if (!tag) return std::unexpected(tag.error());
-      auto ema = read_record<Ema>(v, {"struct variant TransformationWire::Ema"}, tag_key("type"),
-                                  required("input", &Ema::input, read_string));
-      if (!ema) return std::unexpected(ema.error());
-      return std::string(kTypes[*tag]) + ":" + ema->input;
+    return read_document(text, [](const JsonValue& v) {
+      const auto tag = read_tag(v, "internally tagged enum TransformationWire", "type", kTypes);
+      if (!tag) return JsonResult<std::string>(std::unexpected(tag.error()));
+      const auto ema = read_record<Ema>(v, {"struct variant TransformationWire::Ema"}, tag_key("type"),
+                                        required("input", &Ema::input, read_string));
+      if (!ema) return JsonResult<std::string>(std::unexpected(ema.error()));
+      return JsonResult<std::string>(std::string(kTypes[*tag]) + ":" + ema->input);
     });
   };
   EXPECT_EQ(read(R"({"input":"a","type":"ema"})"), "ema:a");
@@ -152,7 +127,7 @@ TEST(JsonRecords, TaggedVariants) {
       {R"({"type":"ema","type":"ema"})", "duplicate field `type` at line 1 column 20"},
       {R"({"type":"ema","id":"x"})", "unknown field `id`, expected `input` at line 1 column 18"},
   };
-  for (const auto& [text, message] : rows) EXPECT_EQ(read(text).error(), message) << text;
+  for (const auto& [text, message] : rows) EXPECT_EQ(error_of(read(text)), message) << text;
 }
 
 }  // namespace
