@@ -55,7 +55,7 @@ TEST(ParseDuration, RefusesOtherTextsQuotingTheTrimmedText) {
       {"", "window", R"("")"},
       {"   ", "window", R"("")"},
       {"  5x ", "window", R"("5x")"},
-      {"\u200b5s", "window", "\"\u200b5s\""},  // zero width space is no white space
+      {"\u200b5s", "window", R"("\u{200b}5s")"},  // zero width space is no white space
       {"\uff15s", "window", "\"\uff15s\""},    // a fullwidth digit is no ASCII digit
       {"18446744073709551616ms", "windows", R"("18446744073709551616ms")"},
       {"18446744073709552s", "windows", R"("18446744073709552s")"},
