@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "engine/debug_quote.hpp"
+#include "engine/utf8.hpp"
 
 namespace vorn::py {
 namespace {
@@ -16,41 +17,21 @@ bool is_white_space(char32_t c) {
          c == 0x205f || c == 0x3000;
 }
 
-// The code point encoded by `bytes` (one whole UTF-8 sequence), if valid.
-std::optional<char32_t> decode(std::string_view bytes) {
-  const auto lead = static_cast<unsigned char>(bytes[0]);
-  const std::size_t length = lead < 0x80 ? 1 : lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 0;
-  if (length == 0 || length != bytes.size()) return std::nullopt;
-  if (length == 1) return lead;
-  char32_t c = lead & (0x7f >> length);
-  for (std::size_t i = 1; i < length; ++i) {
-    const auto next = static_cast<unsigned char>(bytes[i]);
-    if ((next & 0xc0) != 0x80) return std::nullopt;
-    c = (c << 6) | (next & 0x3f);
-  }
-  return c;
-}
-
-std::size_t sequence_length(unsigned char lead) {
-  return lead < 0x80 ? 1 : lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : 2;
-}
-
 bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xc0) == 0x80; }
 
 }  // namespace
 
 std::string_view trim_white_space(std::string_view text) {
   while (!text.empty()) {
-    const std::size_t length = std::min(sequence_length(static_cast<unsigned char>(text[0])), text.size());
-    const auto c = decode(text.substr(0, length));
-    if (!c || !is_white_space(*c)) break;
-    text.remove_prefix(length);
+    const Utf8Char c = decode_utf8(text, 0);
+    if (c.length == 0 || !is_white_space(c.code)) break;
+    text.remove_prefix(c.length);
   }
   while (!text.empty()) {
     std::size_t start = text.size() - 1;
     while (start > 0 && is_continuation(text[start]) && text.size() - start < 4) --start;
-    const auto c = decode(text.substr(start));
-    if (!c || !is_white_space(*c)) break;
+    const Utf8Char c = decode_utf8(text, start);
+    if (c.length != text.size() - start || !is_white_space(c.code)) break;
     text.remove_suffix(text.size() - start);
   }
   return text;
