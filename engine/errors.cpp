@@ -460,7 +460,7 @@ constexpr std::array<Words, kIndicatorKindCount> kIndicatorKindWords{{
     {"TimeSinceFirstEventOfDay", "time since first event of day"},
 }};
 
-constexpr std::array<Words, 11> kTransformationErrorWords{{
+constexpr std::array<Words, 12> kTransformationErrorWords{{
     {"WindowZero", "average window must be positive"},
     {"TooManyAverageOutputs", "too many compatible average outputs (maximum 16)"},
     {"InputFeatureNotFound", "input feature ID does not exist in the preceding layout"},
@@ -472,6 +472,7 @@ constexpr std::array<Words, 11> kTransformationErrorWords{{
     {"InverseScaleNotFinite", "standard-scaler inverse scale must be finite"},
     {"LagWindowZero", "lag window must be positive"},
     {"LagWindowTooLarge", "lag window exceeds the maximum of 10000 values"},
+    {"StorageUnavailable", "transformation storage cannot be allocated"},
 }};
 
 // "1.5" from whole 1, fraction 5 of 10: the fraction without trailing zeros.

@@ -191,10 +191,12 @@ struct InvalidIndicatorDefinitionError
 
 // ---- transformation-definition errors (no fields) ------------------------------
 
+// StorageUnavailable is not a validation result: compiling a valid definition
+// reports it when the ring of an average or a lag cannot be obtained.
 enum class InvalidTransformationDefinitionError : std::uint8_t {
   WindowZero, TooManyAverageOutputs, InputFeatureNotFound, DuplicateOutputFeature,
   ReservedOutputFeature, MeanNotFinite, ScaleNotFinite, ScaleNotPositive,
-  InverseScaleNotFinite, LagWindowZero, LagWindowTooLarge,
+  InverseScaleNotFinite, LagWindowZero, LagWindowTooLarge, StorageUnavailable,
 };
 std::string_view display(InvalidTransformationDefinitionError value);
 std::string_view debug_name(InvalidTransformationDefinitionError value);

@@ -235,6 +235,7 @@ TEST(InvalidTransformationDefinitionError, TextsAndDebugNames) {
       {InverseScaleNotFinite, "standard-scaler inverse scale must be finite", "InverseScaleNotFinite"},
       {LagWindowZero, "lag window must be positive", "LagWindowZero"},
       {LagWindowTooLarge, "lag window exceeds the maximum of 10000 values", "LagWindowTooLarge"},
+      {StorageUnavailable, "transformation storage cannot be allocated", "StorageUnavailable"},
   };
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const auto& [value, text, name] = rows[i];
