@@ -4,28 +4,24 @@
 
 #include <cstddef>
 #include <span>
-#include <string>
-
-#include "engine/panic.hpp"
 
 namespace vorn {
 
+// Panics with "index out of bounds: the len is {length} but the index is {index}".
+[[noreturn, gnu::cold, gnu::noinline]] void index_out_of_bounds(std::size_t length, std::size_t index);
+// Panics with "range end index {width} out of range for slice of length {length}".
+[[noreturn, gnu::cold, gnu::noinline]] void width_out_of_bounds(std::size_t length, std::size_t width);
+
 template <class T>
 T& cell_at(std::span<T> cells, std::size_t index) {
-  if (index >= cells.size()) {
-    panic("index out of bounds: the len is " + std::to_string(cells.size()) +
-          " but the index is " + std::to_string(index));
-  }
+  if (index >= cells.size()) index_out_of_bounds(cells.size(), index);
   return cells[index];
 }
 
 // Panics unless `cells` holds at least `width` entries.
 template <class T>
 void require_width(std::span<T> cells, std::size_t width) {
-  if (width > cells.size()) {
-    panic("range end index " + std::to_string(width) + " out of range for slice of length " +
-          std::to_string(cells.size()));
-  }
+  if (width > cells.size()) width_out_of_bounds(cells.size(), width);
 }
 
 }  // namespace vorn

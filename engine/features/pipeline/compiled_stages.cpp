@@ -186,26 +186,24 @@ struct Run {
       std::fill_n(y.begin(), n_out, kNaN);
       return;
     }
-    // Four outputs side by side, each summed on its own in index order.
+    // Eight outputs side by side, each summed on its own in index order.
+    constexpr std::size_t kBlock = 8;
     const double* rows = s.components.data();
     std::size_t k = 0;
-    for (; k + 4 <= n_out; k += 4) {
-      const double* r0 = rows + k * n;
-      const double* r1 = r0 + n;
-      const double* r2 = r1 + n;
-      const double* r3 = r2 + n;
-      double s0 = -0.0, s1 = -0.0, s2 = -0.0, s3 = -0.0;
+    for (; k + kBlock <= n_out; k += kBlock) {
+      const double* block = rows + k * n;
+      double sums[kBlock];
+      for (double& sum : sums) sum = -0.0;
       for (std::size_t i = 0; i < n; ++i) {
         const double xi = x[i];
-        s0 = s0 + xi * r0[i];
-        s1 = s1 + xi * r1[i];
-        s2 = s2 + xi * r2[i];
-        s3 = s3 + xi * r3[i];
+        for (std::size_t b = 0; b < kBlock; ++b) {
+          const double product = xi * block[b * n + i];
+          sums[b] = sums[b] + product;
+        }
       }
-      y[k] = (s0 - s.projected_mean[k]) / s.output_scale[k];
-      y[k + 1] = (s1 - s.projected_mean[k + 1]) / s.output_scale[k + 1];
-      y[k + 2] = (s2 - s.projected_mean[k + 2]) / s.output_scale[k + 2];
-      y[k + 3] = (s3 - s.projected_mean[k + 3]) / s.output_scale[k + 3];
+      for (std::size_t b = 0; b < kBlock; ++b) {
+        y[k + b] = (sums[b] - s.projected_mean[k + b]) / s.output_scale[k + b];
+      }
     }
     for (; k < n_out; ++k) {
       const double projected = dot(x.first(n), std::span(rows + k * n, n));

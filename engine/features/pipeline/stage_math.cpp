@@ -20,6 +20,23 @@ double power_of_log(double l, double lambda) {
   return std::expm1(l * lambda) / lambda;
 }
 
+// The number of values of the sorted `column` that are <= x (at_most) or
+// < x; the halving steps select without branching on the data.
+template <bool at_most>
+std::size_t count_up_to(std::span<const double> column, double x) {
+  std::size_t n = column.size();
+  if (n == 0) return 0;
+  const double* base = column.data();
+  while (n > 1) {
+    const std::size_t half = n / 2;
+    const bool below = at_most ? base[half] <= x : base[half] < x;
+    base = below ? base + half : base;
+    n -= half;
+  }
+  const bool last = at_most ? *base <= x : *base < x;
+  return static_cast<std::size_t>(base - column.data()) + (last ? 1 : 0);
+}
+
 }  // namespace
 
 double dot(std::span<const double> a, std::span<const double> b) {
@@ -69,10 +86,10 @@ double quantile_transform(std::span<const double> column, std::span<const double
       if (x == column[0]) return 0.0;
       if (x == column[n - 1]) return 1.0;
     }
-    const auto upper = std::upper_bound(column.begin(), column.end(), x);
-    const auto lower = std::lower_bound(column.begin(), column.end(), x);
-    const auto i = static_cast<std::size_t>(upper - column.begin());
-    const auto k = static_cast<std::size_t>(lower - column.begin());
+    // i counts the quantiles <= x and k those < x; they differ only when x
+    // equals the quantile just below position i.
+    const std::size_t i = count_up_to<true>(column, x);
+    const std::size_t k = i > 0 && column[i - 1] == x ? count_up_to<false>(column.first(i), x) : i;
     const double up = interpolate_at(i, column, references, x);
     const double down = k < n && column[k] == x ? references[k] : interpolate_at(k, column, references, x);
     const double p = (up + down) * 0.5;

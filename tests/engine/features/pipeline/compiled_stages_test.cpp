@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -147,6 +148,39 @@ TEST(CompiledStage, QuantileTransforms) {
   const Applied a = apply_once(stage, {2, 15, 7}, {0, 1, 1}, 3);
   expect_values(a.values, {0.0, normal_quantile(0.125), kNaN}, "stage");
   EXPECT_EQ(a.flags, (std::vector<std::uint8_t>{0, 1, 1}));
+}
+
+// Columns with long runs of equal quantiles, probed at and between them,
+// against the two interpolations written out with linear scans.
+TEST(CompiledStage, QuantileSearchesMatchLinearScans) {
+  std::mt19937_64 rng(9);
+  const auto model = [](const std::vector<double>& column, const std::vector<double>& refs, double x) {
+    const std::size_t n = column.size();
+    std::size_t i = 0, k = 0;
+    while (i < n && column[i] <= x) ++i;
+    while (k < n && column[k] < x) ++k;
+    const auto at = [&](std::size_t j) {
+      if (j == 0) return refs[0];
+      if (j == n) return refs[n - 1];
+      return (x - column[j - 1]) * ((refs[j] - refs[j - 1]) / (column[j] - column[j - 1])) + refs[j - 1];
+    };
+    const double down = k < n && column[k] == x ? refs[k] : at(k);
+    return (at(i) + down) * 0.5;
+  };
+  for (int trial = 0; trial < 200; ++trial) {
+    const std::size_t n = 2 + rng() % 40;
+    std::vector<double> column(n), refs(n);
+    for (auto& v : column) v = static_cast<double>(rng() % 12) * 0.5;
+    std::sort(column.begin(), column.end());
+    for (std::size_t q = 0; q < n; ++q) refs[q] = static_cast<double>(q) / static_cast<double>(n - 1);
+    for (int probe = 0; probe < 30; ++probe) {
+      const double x = static_cast<double>(rng() % 30) * 0.25 - 0.5;
+      double expected = model(column, refs, x);
+      if (x == column[n - 1]) expected = 1.0;
+      if (x == column[0]) expected = 0.0;
+      EXPECT_EQ(quantile_transform(column, refs, x, 0.0, std::nullopt), expected) << trial << " " << x;
+    }
+  }
 }
 
 TEST(CompiledStage, SelectionAndImputation) {
