@@ -4,42 +4,14 @@
 // family is counted while the timed loop runs: "allocs_per_delta" should be 0.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "bench/allocation_counter.hpp"
 #include "engine/order_book/book.hpp"
-
-// ---- allocation counter: glibc's allocator behind counting entry points ----
-
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<std::uint64_t> allocations{0};
-void count_allocation() {
-  if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
-}
-}  // namespace
-
-extern "C" {
-void* __libc_malloc(std::size_t size);
-void* __libc_calloc(std::size_t count, std::size_t size);
-void* __libc_realloc(void* memory, std::size_t size);
-void* malloc(std::size_t size) {
-  count_allocation();
-  return __libc_malloc(size);
-}
-void* calloc(std::size_t count, std::size_t size) {
-  count_allocation();
-  return __libc_calloc(count, size);
-}
-void* realloc(void* memory, std::size_t size) {
-  count_allocation();
-  return __libc_realloc(memory, size);
-}
-}
 
 namespace vorn {
 namespace {

@@ -4,6 +4,7 @@
 #include "engine/features/pipeline/compiled_stages.hpp"
 
 #include <gtest/gtest.h>
+#include <fmt/format.h>
 
 #include <algorithm>
 #include <cmath>
@@ -31,7 +32,7 @@ struct Applied {
 Applied apply_once(const FittedStage& stage, const std::vector<double>& x, const std::vector<std::uint8_t>& flags,
                    std::size_t width) {
   std::vector<std::string> names;
-  for (std::size_t i = 0; i < x.size(); ++i) names.push_back("i" + std::to_string(i));
+  for (std::size_t i = 0; i < x.size(); ++i) names.push_back(fmt::format("i{}", i));
   const std::vector<std::string_view> ids(names.begin(), names.end());
   EXPECT_EQ(stage.validate(ids), std::nullopt);
   auto compiled = CompiledStage::compile(stage, ids);
@@ -217,7 +218,7 @@ TEST(CompiledStage, PcaProjectsInIndexOrderAndPoisonsOnNonFiniteInput) {
   }
   std::vector<double> scale{1, 2, 3, 0.5, 0.25, 7, 1.5};
   std::vector<std::string> outputs;
-  for (int k = 0; k < 7; ++k) outputs.push_back("p" + std::to_string(k));
+  for (int k = 0; k < 7; ++k) outputs.push_back(fmt::format("p{}", k));
   a = apply_once(FittedStage::Pca{outputs, mean, rows, scale}, x, std::vector<std::uint8_t>(9, 0), 7);
   for (std::size_t k = 0; k < 7; ++k) {
     double projected = -0.0, centre = -0.0;

@@ -1,6 +1,7 @@
 #include "engine/features/transformers/compile.hpp"
 
 #include <gtest/gtest.h>
+#include <fmt/format.h>
 
 #include <functional>
 #include <string>
@@ -88,7 +89,7 @@ TEST(TransformersCompile, UnvalidatedDefinitionsAreBrokenInvariants) {
     return [list] { (void)transformers::compile(list, kIds); };
   };
   std::vector<TransformerDefinition> seventeen;
-  for (std::uint64_t w = 1; w <= 17; ++w) seventeen.emplace_back(Sma{kFirst, w, "x", "s" + std::to_string(w)});
+  for (std::uint64_t w = 1; w <= 17; ++w) seventeen.emplace_back(Sma{kFirst, w, "x", fmt::format("s{}", w)});
   EXPECT_EQ(panic_message(compile({Identity{"x", "a"}, Identity{"z", "b"}})), "pipeline construction validated every input ID");
   EXPECT_EQ(panic_message(compile({Ema{kFirst, 0, "x", "a"}})), "validated average windows");
   EXPECT_EQ(panic_message(compile({Sma{kFull, 0, "x", "a"}})), "validated average windows");

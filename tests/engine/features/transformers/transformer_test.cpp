@@ -2,6 +2,7 @@
 // scaling, their warm-up, their flags and their handling of non-finite values.
 
 #include <gtest/gtest.h>
+#include <fmt/format.h>
 
 #include <cmath>
 #include <cstdint>
@@ -105,8 +106,8 @@ TEST(Transformer, AveragesWarmUpAndSkipNonFiniteInputs) {
 TEST(Transformer, GroupedAveragesMatchSingleOnesAndTheMeanOfTheirWindow) {
   std::vector<TransformerDefinition> group;
   for (std::uint64_t w : {2, 5, 3, 1, 5}) {
-    group.emplace_back(Sma{kFull, w, "x", "s" + std::to_string(group.size())});
-    group.emplace_back(Ema{kFirst, w, "x", "e" + std::to_string(group.size())});
+    group.emplace_back(Sma{kFull, w, "x", fmt::format("s{}", group.size())});
+    group.emplace_back(Ema{kFirst, w, "x", fmt::format("e{}", group.size())});
   }
   std::mt19937_64 rng(7);
   std::normal_distribution<double> normal(10.0, 3.0);

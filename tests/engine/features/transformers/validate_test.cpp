@@ -1,6 +1,7 @@
 #include "engine/features/transformers/validate.hpp"
 
 #include <gtest/gtest.h>
+#include <fmt/format.h>
 
 #include <cmath>
 #include <limits>
@@ -23,7 +24,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 std::vector<TransformerDefinition> emas(std::size_t count, WarmupPolicy warmup, std::string input = "a") {
   std::vector<TransformerDefinition> out;
   for (std::size_t i = 0; i < count; ++i) {
-    out.emplace_back(Ema{warmup, i + 1, input, input + "_ema" + std::to_string(i) + (warmup == kFull ? "f" : "")});
+    out.emplace_back(Ema{warmup, i + 1, input, fmt::format("{}_ema{}{}", input, i, warmup == kFull ? "f" : "")});
   }
   return out;
 }
@@ -39,7 +40,7 @@ std::string outcome(const std::vector<TransformerDefinition>& definitions, const
 }
 
 std::string at(std::size_t index, std::string_view reason) {
-  return "invalid transformation definition at index " + std::to_string(index) + ": " + std::string(reason);
+  return fmt::format("invalid transformation definition at index {}: {}", index, reason);
 }
 
 struct Row {
@@ -85,7 +86,7 @@ TEST(TransformersValidate, AverageWindowsAndGroups) {
       {"EMA and SMA counted apart",
        [] {
          auto list = emas(16, kFirst);
-         for (std::uint64_t w = 1; w <= 16; ++w) list.emplace_back(Sma{kFirst, w, "a", "s" + std::to_string(w)});
+         for (std::uint64_t w = 1; w <= 16; ++w) list.emplace_back(Sma{kFirst, w, "a", fmt::format("s{}", w)});
          return list;
        }(),
        kIds, "ok"},
