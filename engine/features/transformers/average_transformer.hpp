@@ -16,7 +16,7 @@
 namespace vorn {
 
 struct AverageTransformer {
-  static constexpr std::size_t kMaxOutputs = ExponentialMovingAverage::kMaxWindows;
+  static constexpr std::size_t kMaxOutputs = kMaxWindows;
   using State = std::variant<ExponentialMovingAverage, SimpleMovingAverage>;
 
   // Output cell of each window, in member order.

@@ -6,14 +6,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/indicators/construction.hpp"
 #include "engine/types.hpp"
 
 namespace vorn {
 
 class ExponentialMovingAverage {
 public:
-  static constexpr std::size_t kMaxWindows = 16;
-
   explicit ExponentialMovingAverage(WarmupPolicy policy) : policy_(policy) {}
 
   // A window of `window` samples. A length of 0 or a 17th window is a broken

@@ -10,12 +10,13 @@
 
 #include "engine/errors.hpp"
 #include "engine/features/transformers/transformer_definition.hpp"
+#include "engine/indicators/construction.hpp"
 
 namespace vorn::transformers {
 
 // EMA or SMA definitions of one input and one warm-up policy share one
 // running state of at most this many windows.
-inline constexpr std::size_t kMaxAverageOutputs = 16;
+inline constexpr std::size_t kMaxAverageOutputs = kMaxWindows;
 inline constexpr std::uint64_t kMaxLagWindow = 10000;
 
 // Nothing, or InvalidTransformationDefinition{index, reason} for the first
