@@ -1,0 +1,160 @@
+#include "engine/features/feature_extractor.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <expected>
+#include <string>
+#include <variant>
+
+#include "engine/panic.hpp"
+
+namespace vorn {
+namespace {
+
+// The layout a compilation promises: one range per derivation, inside the
+// active cells, and router entries that name existing derivations. Checked
+// once here so that no event can meet a broken layout halfway through.
+void check_layout(const Compilation& compilation, std::size_t length) {
+  if (compilation.ranges.size() != compilation.derivations.size() || compilation.is_context.size() != length) {
+    panic("a compilation must give one range per derivation and one context flag per cell");
+  }
+  for (const CellRange& range : compilation.ranges) {
+    if (range.start > length || range.len > length - range.start) panic("derivation cells must be active cells");
+  }
+  for (const std::uint16_t index : compilation.router.subscribers()) {
+    if (index >= compilation.derivations.size()) panic("routed derivations must exist");
+  }
+}
+
+}  // namespace
+
+FeatureExtractor::FeatureExtractor(Compilation compilation, OrderBookStorage order_books, VecFeatureVector values,
+                                   Flags flags)
+    : values_(std::move(values)),
+      flags_(std::move(flags)),
+      derivations_(std::move(compilation.derivations)),
+      ranges_(std::move(compilation.ranges)),
+      ids_(std::move(compilation.ids)),
+      is_context_(std::move(compilation.is_context)),
+      router_(std::move(compilation.router)),
+      order_books_(std::move(order_books)) {}
+
+Result<FeatureExtractor> FeatureExtractor::try_new(Compilation compilation,
+                                                   std::vector<std::pair<Symbol, OrderBook>> order_books,
+                                                   VecFeatureVector values) {
+  if (compilation.ids.size() != values.length()) {
+    return std::unexpected(VornError{vorn_error::OutputCountMismatch{compilation.ids.size(), values.length()}});
+  }
+  check_layout(compilation, values.length());
+  auto storage = OrderBookStorage::try_new(std::move(order_books));
+  if (!storage) return std::unexpected(std::move(storage.error()));
+  for (const FeatureDerivation& derivation : compilation.derivations) {
+    const OrderBookQueryFeature* query = derivation.order_book_query();
+    if (query != nullptr && !storage->has_book(query->symbol)) {
+      return std::unexpected(VornError{vorn_error::OrderBookNotConfigured{query->symbol}});
+    }
+  }
+  std::ranges::fill(values.cells(), kNoValue);
+  Flags flags;
+  if (values.capacity() > 0) {
+    flags.reset(static_cast<std::uint8_t*>(std::calloc(values.capacity(), 1)));
+    if (!flags) {
+      return std::unexpected(VornError{vorn_error::FeatureVectorCapacityMismatch{values.capacity(), 0}});
+    }
+  }
+  return FeatureExtractor(std::move(compilation), std::move(*storage), std::move(values), std::move(flags));
+}
+
+void FeatureExtractor::clear_flags() {
+  if (values_.capacity() > 0) std::memset(flags_.get(), 0, values_.capacity());
+}
+
+std::size_t FeatureExtractor::run(std::span<const std::uint16_t> subscribers, const Event& event, OutputSink& sink) {
+  for (const std::uint16_t index : subscribers) {
+    derivations_[index].update(event, ranges_[index].start, ranges_[index].len, sink);
+  }
+  return subscribers.size();
+}
+
+Result<HandleOutcome> FeatureExtractor::handle_event(const Event& event) {
+  const std::int64_t ts = event.timestamp();
+  const Symbol symbol = event.symbol();
+  if (symbol.id >= kSymbolLimit) panic("event symbols must come from the symbol interner");
+  std::optional<std::int64_t>& symbol_timestamp = symbol_timestamps_[symbol.id];
+  if (symbol_timestamp && *symbol_timestamp > ts) {
+    return std::unexpected(
+        VornError{vorn_error::TimestampOutOfOrder{symbol, event.kind(), ts, *symbol_timestamp}});
+  }
+  if (auto finite = event.validate_finite_values(); !finite) return std::unexpected(std::move(finite.error()));
+
+  HandleOutcome outcome;
+  if (const std::optional<OrderBookUpdate> update = event.into_order_book_update()) {
+    if (order_books_.has_book(symbol)) {
+      auto decision = order_books_.prepare_update(symbol, *update);
+      if (!decision) return std::unexpected(std::move(decision.error()));
+      auto committed = order_books_.commit_update(symbol, *decision, *update, ts);
+      if (std::holds_alternative<prepared::Reject>(*decision) && committed) {
+        unreachable("a rejected order-book update cannot commit successfully");
+      }
+      if (!committed) return std::unexpected(std::move(committed.error()));
+      outcome.book_outcome = *committed;
+    } else if (!router_.order_book_features(symbol).empty()) {
+      return std::unexpected(VornError{vorn_error::OrderBookNotConfigured{symbol}});
+    }
+  }
+
+  clear_flags();
+  OutputSink out = sink();
+  if (!watermark_ || ts >= *watermark_) outcome.updated += run(router_.global_subscribers(), event, out);
+  outcome.updated += run(router_.for_event(symbol, event.kind()), event, out);
+  if (outcome.book_outcome == UpdateOutcome::Applied || outcome.book_outcome == UpdateOutcome::Resynchronized) {
+    const OrderBook* book = order_books_.book(symbol);
+    if (book == nullptr) panic("the order book accepted an update and must still be configured");
+    for (const std::uint16_t index : router_.order_book_features(symbol)) {
+      const OrderBookQueryFeature* query = derivations_[index].order_book_query();
+      if (query == nullptr) continue;
+      query->evaluate(*book, ranges_[index].start, ranges_[index].len, out);
+      ++outcome.updated;
+    }
+  }
+
+  last_event_timestamp_ = ts;
+  symbol_timestamp = ts;
+  watermark_ = watermark_ ? std::max(*watermark_, ts) : ts;
+  return outcome;
+}
+
+std::optional<std::size_t> FeatureExtractor::cell_of(std::string_view id) const {
+  for (std::size_t cell = 0; cell < ids_.size(); ++cell) {
+    if (ids_[cell].view() == id) return cell;
+  }
+  return std::nullopt;
+}
+
+Status FeatureExtractor::validate_context(std::span<const ContextUpdate> updates) const {
+  for (std::size_t index = 0; index < updates.size(); ++index) {
+    const ContextUpdate& update = updates[index];
+    const auto fail = [index](std::string_view reason) {
+      return std::unexpected(VornError{vorn_error::InvalidContextUpdate{index, reason}});
+    };
+    const auto cell = cell_of(update.id);
+    if (!cell) return fail("unknown feature ID");
+    if (is_context_[*cell] == 0) return fail("target is not a context feature");
+    for (std::size_t earlier = 0; earlier < index; ++earlier) {
+      if (updates[earlier].id == update.id) return fail("duplicate feature ID");
+    }
+    if (update.value && !std::isfinite(*update.value)) return fail("context value must be finite or None");
+  }
+  return {};
+}
+
+Status FeatureExtractor::update_context(std::span<const ContextUpdate> updates) {
+  if (auto valid = validate_context(updates); !valid) return valid;
+  if (updates.empty()) return {};
+  clear_flags();
+  for (const ContextUpdate& update : updates) values_.set_value_at(*cell_of(update.id), update.value.value_or(kNoValue));
+  return {};
+}
+
+}  // namespace vorn
