@@ -1,0 +1,412 @@
+#include "engine/features/feature_extractor.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <optional>
+#include <random>
+#include <vector>
+
+#include "engine/features/derivation/event_field.hpp"
+#include "engine/features/serde/feature_extractor_spec.hpp"
+#include "tests/engine/features/feature_test_support.hpp"
+#include "tests/engine/indicators/oracle.hpp"
+
+namespace vorn {
+namespace {
+
+using namespace feature_test;
+using oracle::oracle_bucket_start;
+
+constexpr double kNaN = kNoValue;
+constexpr std::int64_t kDay = 86'400'000;
+
+// One input: an event with the level lists it borrows, or a context update.
+struct Step {
+  Event event = Event::Time{0};
+  std::vector<LevelUpdate> changes;
+  std::vector<Level> bids;
+  std::optional<std::optional<double>> context;
+
+  Symbol symbol() const { return event.symbol(); }
+  std::int64_t ts() const { return event.timestamp(); }
+  double get(ValueField f) const { return field_value(event, f).value_or(kNaN); }
+  const Event::Trade* trade() const { return std::get_if<Event::Trade>(&event.value); }
+};
+
+// Timestamps repeat, step back now and then (rejected, or accepted behind the
+// watermark) and jump across local days; prices include zeros and NaN; deltas
+// reuse old ids and carry negative sizes; snapshots hold bids only.
+std::vector<Step> generate(const std::vector<Symbol>& symbols) {
+  std::mt19937_64 rng(11);
+  const auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  std::vector<Step> steps(1500);
+  std::vector<std::uint64_t> ids(symbols.size(), 10);
+  std::int64_t clock = -10'800'000;
+  for (Step& s : steps) {
+    clock += pick(0, 99) < 2 ? pick(0, 10'800'000) : pick(0, 3) == 0 ? 0 : pick(1, 900);
+    const int i = pick(0, static_cast<int>(symbols.size()) - 1), k = pick(0, 99), side = pick(0, 2);
+    const std::int64_t ts = clock - (pick(0, 19) == 0 ? pick(1, 3000) : 0);
+    const double price = pick(0, 5) == 0 ? 0.0 : pick(95, 105);
+    if (k < 25) {
+      s.event = Event::Trade{pick(0, 99) == 0 ? kNaN : price, double(pick(1, 5)), ts, symbols[i],
+                             side < 2 ? std::optional(AggressorSide(side)) : std::nullopt};
+    } else if (k < 37) {
+      s.event = k < 33 ? Event{Event::Price{price, ts, symbols[i]}} : Event{Event::Volume{price / 5, ts, symbols[i]}};
+    } else if (k < 45) {
+      s.event = Event::Time{ts};
+      if (k >= 41) s.context = side == 0 ? std::nullopt : std::optional<double>(pick(-5, 5));
+    } else if (k < 50) {
+      for (int n = pick(0, 4); n > 0; --n) s.bids.push_back({Decimal::from_int(95 + n), Decimal::from_int(pick(1, 5))});
+      s.event = Event::OrderBookSnapshot{s.bids, {}, ids[i] += 3, ts, symbols[i]};
+    } else {
+      for (int n = pick(1, 3); n > 0; --n) {
+        const int size = pick(0, 49) == 0 ? -1 : pick(0, 4);
+        s.changes.push_back({Decimal::from_int(pick(96, 104)), Decimal::from_int(size), Side(pick(0, 1))});
+      }
+      s.event = Event::OrderBookDelta{s.changes, pick(0, 9) == 0 ? ids[i] - 1 : ++ids[i], ts, symbols[i]};
+    }
+  }
+  return steps;
+}
+
+// Which events are accepted and what they did: per-symbol order, finite
+// numbers, valid levels, monotonic book sequencing, the watermark.
+struct Model {
+  struct Book {
+    std::map<double, double> sides[2];  // bids, asks: price -> size
+    bool synced = false;
+    std::uint64_t last = 0;
+    std::optional<std::uint64_t> newest;  // of the deltas held for replay
+  };
+  std::vector<const Step*> accepted;
+  std::vector<bool> global;  // per accepted event: reached the global features
+  std::map<std::uint16_t, std::int64_t> last_ts;
+  std::optional<std::int64_t> watermark;
+  std::map<std::uint16_t, Book> books;
+  std::optional<UpdateOutcome> outcome;
+
+  bool apply(const Step& s) {
+    const auto symbol = s.symbol().id;
+    if ((last_ts.contains(symbol) && last_ts[symbol] > s.ts()) || (s.trade() && std::isnan(s.trade()->price))) return false;
+    const auto* delta = std::get_if<Event::OrderBookDelta>(&s.event.value);
+    const auto* snapshot = std::get_if<Event::OrderBookSnapshot>(&s.event.value);
+    outcome.reset();
+    if (books.contains(symbol) && (delta || snapshot)) {
+      Book& b = books[symbol];
+      if (std::ranges::any_of(s.changes, [](const LevelUpdate& c) { return c.size.is_negative(); })) return false;
+      if (snapshot) {
+        b = Book{};
+        b.synced = true;
+        b.last = snapshot->update_id;
+        for (const Level& level : s.bids) b.sides[0][level.price.to_f64()] = level.size.to_f64();
+        outcome = UpdateOutcome::Applied;
+      } else if ((b.newest && delta->update_id <= *b.newest) || (b.synced && delta->update_id <= b.last)) {
+        outcome = UpdateOutcome::Ignored;
+      } else {
+        b.newest = delta->update_id;
+        outcome = b.synced ? UpdateOutcome::Applied : UpdateOutcome::Buffered;
+        for (const LevelUpdate& c : b.synced ? s.changes : std::vector<LevelUpdate>{}) {
+          if (c.size.is_zero()) b.sides[int(c.side)].erase(c.price.to_f64());
+          else b.sides[int(c.side)][c.price.to_f64()] = c.size.to_f64();
+        }
+        if (b.synced) b.last = delta->update_id;
+      }
+    }
+    global.push_back(!watermark || s.ts() >= *watermark);
+    accepted.push_back(&s);
+    last_ts[symbol] = s.ts();
+    watermark = std::max(watermark.value_or(s.ts()), s.ts());
+    return true;
+  }
+};
+
+using Pred = std::function<bool(const Step&, std::size_t)>;  // an accepted event and its position
+using Seen = std::vector<const Step*>;
+
+double population_std(const std::vector<double>& xs) {
+  double mean = 0.0, squares = 0.0;
+  for (double x : xs) mean += x / double(xs.size());
+  for (double x : xs) squares += (x - mean) * (x - mean);
+  return xs.empty() ? kNaN : std::sqrt(squares / double(xs.size()));
+}
+
+// (timestamp, simple return) of consecutive values, none after a zero.
+std::vector<std::pair<std::int64_t, double>> simple_returns(const Seen& seen, ValueField f) {
+  std::vector<std::pair<std::int64_t, double>> out;
+  for (std::size_t j = 1; j < seen.size(); ++j) {
+    const double past = seen[j - 1]->get(f);
+    if (past != 0.0) out.emplace_back(seen[j]->ts(), (seen[j]->get(f) - past) / past);
+  }
+  return out;
+}
+
+double sum_last(const std::vector<double>& xs, std::size_t n) {
+  double sum = 0.0;
+  for (std::size_t j = xs.size() - std::min(n, xs.size()); j < xs.size(); ++j) sum += xs[j];
+  return sum;
+}
+
+struct Feature {
+  FeatureKey key;
+  std::function<bool()> written;  // by the event just accepted
+  std::function<double()> value;
+};
+
+TEST(FeatureExtractor, EveryFamilyMatchesABruteForceModelAndReplaysBitForBit) {
+  const Symbol a = sym("fx_a"), b = sym("fx_b"), c = sym("fx_c"), d = sym("fx_d"), global = Symbol::global();
+  Model m;
+  for (Symbol s : {a, b, c}) m.books[s.id];  // d has no book; c has no book features
+  const auto select = [&m](const Pred& keep) {
+    Seen out;
+    for (std::size_t i = 0; i < m.accepted.size(); ++i) if (keep(*m.accepted[i], i)) out.push_back(m.accepted[i]);
+    return out;
+  };
+  const auto of = [](Symbol s, std::optional<ValueField> f) -> Pred {  // trades when no field
+    return [=](const Step& e, std::size_t) { return e.symbol() == s && (f ? !std::isnan(e.get(*f)) : e.trade() != nullptr); };
+  };
+  const auto reached_global = [&m](const Step&, std::size_t i) { return bool(m.global[i]); };
+  std::vector<Feature> features;
+  const auto last = [&m] { return m.accepted.size() - 1; };
+  // A feature written by the events `feeds` selects, its value from them all.
+  const auto on = [&](FeatureKey key, const Pred& feeds, std::function<double(const Seen&)> value) {
+    features.push_back({std::move(key), [&m, feeds, last] { return feeds(*m.accepted.back(), last()); },
+                        [select, feeds, value] { return value(select(feeds)); }});
+  };
+  // Timed: written when fed or at a new timestamp of the symbol, NaN until
+  // ready, then `window` of the fed events and the test of a bucket.
+  using In = std::function<bool(std::int64_t)>;
+  const auto timed = [&](FeatureKey key, Symbol s, const Pred& feeds, std::int64_t duration, WarmupPolicy w,
+                         std::function<double(const Seen&, const In&)> window) {
+    const auto written = [&m, s, feeds, last] {
+      const Step& e = *m.accepted.back();
+      const auto before = std::find_if(m.accepted.rbegin() + 1, m.accepted.rend(), [s](const Step* p) { return p->symbol() == s; });
+      return e.symbol() == s && (feeds(e, last()) || before == m.accepted.rend() || (*before)->ts() != e.ts());
+    };
+    features.push_back({std::move(key), written, [=, &m] {
+      const Seen fed = select(feeds);
+      const std::int64_t now = m.accepted.back()->ts();
+      if (fed.empty() || (w == FW && now - fed.front()->ts() < duration)) return kNaN;
+      return window(fed, [=](std::int64_t t) { return oracle::oracle_covers(t, duration, now, 1000); });
+    }});
+  };
+  const auto window_sum = [](std::function<double(const Step&)> amount) {
+    return [amount](const Seen& fed, const In& in) {
+      double sum = 0.0;
+      for (const Step* e : fed) sum += in(e->ts()) ? amount(*e) : 0.0;
+      return sum;
+    };
+  };
+  const auto buckets = [](const Seen& fed) {  // (start, events) in time order
+    std::vector<std::pair<std::int64_t, Seen>> out;
+    for (const Step* e : fed) {
+      const auto start = std::int64_t(oracle_bucket_start(e->ts(), 1000));
+      if (out.empty() || out.back().first != start) out.push_back({start, {}});
+      out.back().second.push_back(e);
+    }
+    return out;
+  };
+  const auto book = [&](FeatureKey key, Symbol s, std::function<double(std::vector<std::pair<double, double>> sides[2])> query) {
+    features.push_back({std::move(key), [&m, s] { return m.accepted.back()->symbol() == s && m.outcome == UpdateOutcome::Applied; },
+                        [&m, s, query] {
+                          std::vector<std::pair<double, double>> sides[2] = {  // best first
+                              {m.books[s.id].sides[0].rbegin(), m.books[s.id].sides[0].rend()},
+                              {m.books[s.id].sides[1].begin(), m.books[s.id].sides[1].end()}};
+                          return query(sides);
+                        }});
+  };
+  const auto since_day_start = [](std::int64_t offset) {
+    return [offset](const Seen& seen) {
+      const auto day = [offset](const Step* e) { return oracle_bucket_start(e->ts() + offset, kDay); };
+      return double(seen.back()->ts() - (*std::ranges::find_if(seen, [&](const Step* e) { return day(e) == day(seen.back()); }))->ts());
+    };
+  };
+
+  using enum ValueField;
+  on(DayOfWeek{global, kAny}, reached_global,
+     [](const Seen& seen) { return double((oracle_bucket_start(seen.back()->ts(), kDay) / kDay % 7 + 11) % 7); });
+  on(TimeSinceFirstEventOfDay{global, kAny, 3'600'000}, reached_global, since_day_start(3'600'000));
+  on(TimeSinceFirstEventOfDay{a, kTrades, -7'200'000}, of(a, std::nullopt), since_day_start(-7'200'000));
+  on(Field{b, ValueField::Volume}, of(b, ValueField::Volume), [](const Seen& seen) { return seen.back()->get(ValueField::Volume); });
+  for (const auto& [n, w] : std::vector<std::pair<int, WarmupPolicy>>{{3, FV}, {10, FV}, {5, FW}}) {
+    on(Cvd{a, kTrades, std::uint64_t(n), w}, [=](const Step& e, std::size_t i) { return of(a, {})(e, i) && e.trade()->side; },
+       [n, w](const Seen& seen) {
+         std::vector<double> signed_quantities;
+         for (const Step* e : seen) signed_quantities.push_back(e->trade()->side == AggressorSide::Sell ? -e->trade()->volume : e->trade()->volume);
+         return seen.size() < (w == FW ? std::size_t(n) : 1) ? kNaN : sum_last(signed_quantities, n);
+       });
+  }
+  using Sampled = std::tuple<Symbol, ValueField, int, WarmupPolicy>;  // symbol, field, window or lag, warm-up
+  for (const auto& [s, f, lag, kind] : std::vector<std::tuple<Symbol, ValueField, int, ReturnKind>>{
+           {a, TradePrice, 1, ReturnKind::Simple}, {a, TradePrice, 3, ReturnKind::Simple}, {b, Price, 2, ReturnKind::Log}}) {
+    on(Return{s, FeatureSource::field(f), std::uint64_t(lag), kind}, of(s, f), [f, lag, kind](const Seen& seen) {
+      if (seen.size() <= std::size_t(lag)) return kNaN;
+      const double now = seen.back()->get(f), past = seen[seen.size() - 1 - lag]->get(f);
+      if (kind == ReturnKind::Simple) return past == 0.0 ? kNaN : (now - past) / past;
+      return now > 0.0 && past > 0.0 ? std::log(now) - std::log(past) : kNaN;
+    });
+  }
+  for (const auto& [s, f, n, w] : std::vector<Sampled>{{a, TradePrice, 4, FW}, {a, TradePrice, 2, FW}, {b, Price, 3, FV}}) {
+    on(Volatility{s, FeatureSource::field(f), std::uint64_t(n), w}, of(s, f), [f, n, w](const Seen& seen) {
+      std::vector<double> returns;
+      for (const auto& [t, r] : simple_returns(seen, f)) returns.push_back(r);
+      if (w == FW && returns.size() < std::size_t(n)) return kNaN;
+      return population_std({returns.end() - std::min<std::ptrdiff_t>(n, returns.size()), returns.end()});
+    });
+  }
+  for (const auto& [s, f, seconds, w] : std::vector<Sampled>{{a, TradePrice, 3, FV}, {a, TradePrice, 10, FV}, {b, Price, 5, FW}}) {
+    timed(SmaTimed{s, FeatureSource::field(f), ms(1000), ms(seconds * 1000), w}, s, of(s, f), seconds * 1000, w,
+          [&, f](const Seen& fed, const In& in) {
+            std::vector<double> means;
+            for (const auto& [start, items] : buckets(fed)) {
+              if (in(start)) means.push_back(window_sum([f](const Step& e) { return e.get(f); })(items, in) / double(items.size()));
+            }
+            return means.empty() ? kNaN : sum_last(means, means.size()) / double(means.size());
+          });
+  }
+  timed(VolatilityTimed{a, kTradePrice, ms(1000), ms(5000), FV}, a, of(a, TradePrice), 5000, FV, [](const Seen& fed, const In& in) {
+    std::vector<double> inside;
+    for (const auto& [t, r] : simple_returns(fed, ValueField::TradePrice)) if (in(t)) inside.push_back(r);
+    return population_std(inside);
+  });
+  for (const auto& [s, f, seconds, w] : std::vector<Sampled>{{a, TradePrice, 3, FV}, {b, TradePrice, 4, FW}}) {
+    timed(ObvTimed{s, kTrades, ms(1000), ms(seconds * 1000), w}, s, of(s, std::nullopt), seconds * 1000, w,
+          [&](const Seen& fed, const In& in) {
+            const auto all = buckets(fed);
+            double sum = 0.0;
+            for (std::size_t j = 0; j < all.size(); ++j) {
+              const double now = all[j].second.back()->get(TradePrice), before = j == 0 ? now : all[j - 1].second.back()->get(TradePrice);
+              const double direction = now > before ? 1.0 : now < before ? -1.0 : 0.0;
+              sum += in(all[j].first) ? direction * window_sum([](const Step& e) { return e.get(TradeVolume); })(all[j].second, in) : 0.0;
+            }
+            return sum;
+          });
+  }
+  const auto count = window_sum([](const Step&) { return 1.0; }), volume = window_sum([](const Step& e) { return e.get(TradeVolume); });
+  timed(feature_key::TradeCountTimed{a, kTrades, ms(1000), ms(5000), FW}, a, of(a, std::nullopt), 5000, FW, count);
+  timed(feature_key::TradeCountTimed{b, kTrades, ms(1000), ms(2000), FV}, b, of(b, std::nullopt), 2000, FV, count);
+  timed(TradeVolumeTimed{a, kTrades, ms(1000), ms(2000), FV}, a, of(a, std::nullopt), 2000, FV, volume);
+  timed(TradeVolumeTimed{a, kTrades, ms(1000), ms(6000), FV}, a, of(a, std::nullopt), 6000, FV, volume);
+  timed(VwapTimed{b, kTrades, ms(1000), ms(3000), FV}, b, of(b, std::nullopt), 3000, FV, [&](const Seen& fed, const In& in) {
+    const double notional = window_sum([](const Step& e) { return e.get(TradePrice) * e.get(TradeVolume); })(fed, in);
+    return volume(fed, in) == 0.0 ? kNaN : notional / volume(fed, in);
+  });
+  for (Symbol s : {a, b}) {
+    on(Vpt{s, kTrades}, of(s, std::nullopt), [](const Seen& seen) {
+      double sum = 0.0;
+      for (std::size_t j = 1; j < seen.size(); ++j) {
+        const double past = seen[j - 1]->get(TradePrice);
+        if (past != 0.0) sum = sum + (seen[j]->get(TradePrice) - past) * seen[j]->get(TradeVolume) / past;
+      }
+      return sum;
+    });
+  }
+  using Sides = std::vector<std::pair<double, double>>[2];
+  book(OrderBookBestBidPrice{a}, a, [](Sides s) { return s[0].empty() ? kNaN : s[0][0].first; });
+  book(OrderBookMidPrice{a}, a, [](Sides s) { return s[0].empty() || s[1].empty() ? kNaN : (s[0][0].first + s[1][0].first) / 2; });
+  book(OrderBookMicroprice{b}, b, [](Sides s) {
+    if (s[0].empty() || s[1].empty()) return kNaN;
+    return (s[0][0].first * s[1][0].second + s[1][0].first * s[0][0].second) / (s[0][0].second + s[1][0].second);
+  });
+  for (std::size_t n : {3, 1}) {
+    book(OrderBookImbalance{a, n}, a, [n](Sides s) {
+      double sizes[2] = {0.0, 0.0};
+      for (int side : {0, 1}) for (std::size_t j = 0; j < std::min(n, s[side].size()); ++j) sizes[side] += s[side][j].second;
+      return sizes[0] + sizes[1] == 0.0 ? kNaN : (sizes[0] - sizes[1]) / (sizes[0] + sizes[1]);
+    });
+  }
+  book(OrderBookDepthUntilPrice{b, Side::Bid, dec("98.5")}, b, [](Sides s) {
+    double sum = 0.0;
+    for (const auto& [price, size] : s[0]) sum += price >= 98.5 ? size : 0.0;
+    return sum;
+  });
+  book(OrderBookNthPrice{b, Side::Ask, 2}, b, [](Sides s) { return s[1].size() < 2 ? kNaN : s[1][1].first; });
+  features.push_back({Context{global, "regime"}, [] { return false; }, [] { return kNaN; }});
+
+  std::vector<FeatureDefinition> definitions;
+  for (const Feature& f : features) definitions.push_back(&f == &features.back() ? def("regime", f.key) : def(f.key));
+  std::vector<OrderBookConfig> configs;
+  for (Symbol s : {c, b, a}) configs.push_back({s, UpdatePolicy::Monotonic, 4096, std::nullopt});
+  const auto spec = FeatureExtractorSpec::with_order_books(
+      FeatureExtractorSpec::with_metadata(definitions, definitions.size() + 3, std::nullopt).value(), configs).value();
+  auto live = spec.build().value();
+  std::optional<FeatureExtractor> replayed;
+  std::vector<std::size_t> cell;
+  for (const auto& definition : definitions) cell.push_back(std::ranges::find(live.ids(), definition.id) - live.ids().begin());
+  std::vector<double> want(spec.capacity(), kNaN);
+  std::vector<std::uint8_t> flags(spec.capacity(), 0);
+  const auto same_bits = [&live](const FeatureExtractor& other) {
+    return std::memcmp(live.values().cells().data(), other.values().cells().data(), live.values().capacity() * 8) == 0 &&
+           std::ranges::equal(live.updated(), other.updated());
+  };
+  const auto apply = [](FeatureExtractor& ext, const Step& step) {
+    const ContextUpdate update{"regime", step.context.value_or(std::nullopt)};
+    return step.context ? ext.update_context({&update, 1}).has_value() : ext.handle_event(step.event).has_value();
+  };
+
+  const auto steps = generate({a, b, c, d});
+  for (std::size_t n = 0; n < steps.size(); ++n) {
+    const Step& step = steps[n];
+    if (n == steps.size() / 2) {  // a second extractor built midway, replaying what came before
+      replayed.emplace(spec.build().value());
+      for (std::size_t j = 0; j < n; ++j) apply(*replayed, steps[j]);
+    }
+    if (replayed) {  // stepped from here on with a no-op context update before each step
+      ASSERT_TRUE(replayed->update_context({}));
+      apply(*replayed, step);
+    }
+    if (step.context) {
+      ASSERT_TRUE(apply(live, step));
+      std::ranges::fill(flags, 0);
+      want[cell.back()] = step.context->value_or(kNaN);
+    } else {
+      const auto outcome = live.handle_event(step.event);
+      ASSERT_EQ(outcome.has_value(), m.apply(step)) << "step " << n << ": " << text_of(outcome);
+      for (std::size_t i = 0; outcome && i < features.size(); ++i) {
+        flags[cell[i]] = features[i].written();
+        if (flags[cell[i]]) want[cell[i]] = features[i].value();
+      }
+      if (outcome) {
+        EXPECT_EQ(outcome->book_outcome, m.outcome) << "step " << n;
+      }
+    }
+    for (std::size_t i = 0; i < want.size(); ++i) {
+      const double got = live.values().value_at(i);
+      if (std::isnan(want[i])) EXPECT_TRUE(std::isnan(got)) << "step " << n << ", cell " << i << ": " << got;
+      else EXPECT_NEAR(got, want[i], 1e-7 + 1e-9 * std::abs(want[i])) << "step " << n << ", cell " << i;
+    }
+    ASSERT_TRUE(std::ranges::equal(live.updated(), flags)) << "step " << n;
+    ASSERT_TRUE(!replayed || same_bits(*replayed)) << "step " << n;
+  }
+}
+
+TEST(FeatureExtractor, RejectedInputsChangeNothingAndNameTheirCause) {
+  const Symbol s = sym("fx_r");
+  const auto made = FeatureExtractorSpec::with_metadata(
+      {def("a", Context{s, "a"}), def("b", Context{s, "b"}), def("v", Vpt{s, kTrades}), def(OrderBookMidPrice{s})}, 4, {});
+  auto ext = FeatureExtractorSpec::with_order_books(*made, {{s, UpdatePolicy::Monotonic, 4, std::nullopt}})->build().value();
+  ASSERT_TRUE(ext.handle_event(Event::Trade{100.0, 2.0, 10, s, std::nullopt}));
+  const std::vector<double> cells(ext.values().cells().begin(), ext.values().cells().end());
+  const std::vector<std::uint8_t> flags(ext.updated().begin(), ext.updated().end());
+  EXPECT_EQ(text_of(ext.handle_event(Event::Trade{kNaN, 1.0, 9, s, std::nullopt})),
+            "timestamp 9 for trade event for symbol fx_r is earlier than previous timestamp 10");
+  const auto update = [](std::string_view id, double value) { return ContextUpdate{id, value}; };
+  const std::vector<std::pair<std::vector<ContextUpdate>, std::string>> contexts{
+      {{update("a", 1), update("v", 2)}, "context update 1: target is not a context feature"},
+      {{update("b", 1), update("zz", 1)}, "context update 1: unknown feature ID"},
+      {{update("a", 1), update("b", 2), update("a", 3)}, "context update 2: duplicate feature ID"},
+      {{update("a", 1), update("b", INFINITY)}, "context update 1: context value must be finite or None"},
+  };
+  for (const auto& [list, message] : contexts) EXPECT_EQ(text_of(ext.update_context(list)), message);
+  EXPECT_EQ(std::memcmp(cells.data(), ext.values().cells().data(), cells.size() * 8), 0);
+  EXPECT_TRUE(std::ranges::equal(flags, ext.updated()));
+  auto empty = FeatureExtractorSpec().build().value();
+  EXPECT_EQ(text_of(empty.update_context(contexts[0].first)), "context update 0: unknown feature ID");
+}
+
+}  // namespace
+}  // namespace vorn
