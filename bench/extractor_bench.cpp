@@ -10,12 +10,10 @@
 // pass, untimed, in which the books grow their level storage and replay slots
 // to their working size, then the timed pass, the same events with later
 // timestamps and update ids. Reported: events per second, allocations per
-// event of the timed pass and of the first pass (malloc, calloc and realloc
-// are counted by the replacements below; operator new allocates through
-// malloc), and rejected events (0 expected).
+// event of the timed pass and of the first pass (the malloc family, counted
+// by allocation_counter.hpp), and rejected events (0 expected).
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -24,32 +22,8 @@
 #include <variant>
 #include <vector>
 
+#include "bench/allocation_counter.hpp"
 #include "engine/features/serde/feature_extractor_spec.hpp"
-
-extern "C" {
-void* __libc_malloc(std::size_t size);
-void* __libc_calloc(std::size_t count, std::size_t size);
-void* __libc_realloc(void* pointer, std::size_t size);
-}
-
-namespace {
-std::atomic<std::size_t> g_allocations{0};
-}  // namespace
-
-extern "C" {
-void* malloc(std::size_t size) noexcept {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  return __libc_malloc(size);
-}
-void* calloc(std::size_t count, std::size_t size) noexcept {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  return __libc_calloc(count, size);
-}
-void* realloc(void* pointer, std::size_t size) noexcept {
-  g_allocations.fetch_add(1, std::memory_order_relaxed);
-  return __libc_realloc(pointer, size);
-}
-}
 
 namespace vorn {
 namespace {
@@ -217,34 +191,35 @@ void next_pass(Stream& stream) {
 void run(benchmark::State& state, const FeatureExtractorSpec& spec) {
   std::optional<FeatureExtractor> extractor;
   std::size_t first_pass_allocations = 0;
-  std::size_t allocations = 0;
+  std::size_t timed_allocations = 0;
   std::size_t events = 0;
   std::size_t rejected = 0;
+  // Feeds the whole stream; returns the allocations made meanwhile.
   const auto feed = [&] {
+    const std::uint64_t before = allocations.load();
+    counting = true;
     for (const Event& event : kStream.events) {
       auto outcome = extractor->handle_event(event);
       rejected += !outcome.has_value();
       benchmark::DoNotOptimize(outcome);
     }
     benchmark::ClobberMemory();
+    counting = false;
+    return allocations.load() - before;
   };
   for (auto _ : state) {
     state.PauseTiming();
     extractor.reset();
     extractor.emplace(spec.build().value());
-    std::size_t before = g_allocations.load();
-    feed();
-    first_pass_allocations += g_allocations.load() - before;
+    first_pass_allocations += feed();
     next_pass(kStream);
-    before = g_allocations.load();
     state.ResumeTiming();
-    feed();
-    allocations += g_allocations.load() - before;
+    timed_allocations += feed();
     events += kEvents;
   }
   const auto per_event = [&events](std::size_t count) { return static_cast<double>(count) / static_cast<double>(events); };
   state.counters["events_per_second"] = benchmark::Counter(static_cast<double>(events), benchmark::Counter::kIsRate);
-  state.counters["allocations_per_event"] = per_event(allocations);
+  state.counters["allocations_per_event"] = per_event(timed_allocations);
   state.counters["first_pass_allocations_per_event"] = per_event(first_pass_allocations);
   state.counters["rejected"] = static_cast<double>(rejected);
   state.counters["features"] = static_cast<double>(spec.definitions().size());
