@@ -308,10 +308,6 @@ TEST(FeatureExtractor, EveryFamilyMatchesABruteForceModelAndReplaysBitForBit) {
   using Sides = std::vector<std::pair<double, double>>[2];
   book(OrderBookBestBidPrice{a}, a, [](Sides s) { return s[0].empty() ? kNaN : s[0][0].first; });
   book(OrderBookMidPrice{a}, a, [](Sides s) { return s[0].empty() || s[1].empty() ? kNaN : (s[0][0].first + s[1][0].first) / 2; });
-  book(OrderBookMicroprice{b}, b, [](Sides s) {
-    if (s[0].empty() || s[1].empty()) return kNaN;
-    return (s[0][0].first * s[1][0].second + s[1][0].first * s[0][0].second) / (s[0][0].second + s[1][0].second);
-  });
   for (std::size_t n : {3, 1}) {
     book(OrderBookImbalance{a, n}, a, [n](Sides s) {
       double sizes[2] = {0.0, 0.0};
@@ -319,11 +315,6 @@ TEST(FeatureExtractor, EveryFamilyMatchesABruteForceModelAndReplaysBitForBit) {
       return sizes[0] + sizes[1] == 0.0 ? kNaN : (sizes[0] - sizes[1]) / (sizes[0] + sizes[1]);
     });
   }
-  book(OrderBookDepthUntilPrice{b, Side::Bid, dec("98.5")}, b, [](Sides s) {
-    double sum = 0.0;
-    for (const auto& [price, size] : s[0]) sum += price >= 98.5 ? size : 0.0;
-    return sum;
-  });
   book(OrderBookNthPrice{b, Side::Ask, 2}, b, [](Sides s) { return s[1].size() < 2 ? kNaN : s[1][1].first; });
   features.push_back({Context{global, "regime"}, [] { return false; }, [] { return kNaN; }});
 
