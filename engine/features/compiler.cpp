@@ -310,7 +310,7 @@ Result<Compilation> compile(std::vector<FeatureDefinition> definitions, std::siz
       }
       if (group.shape != grouped->shape) unreachable("group key and output shape must agree");
     }
-    Group& group = groups[created ? groups.size() - 1 : found->second];
+    Group& group = groups[found->second];
     group.members[group.count] = grouped->member;
     group.definitions[group.count] = i;
     ++group.count;
