@@ -41,61 +41,54 @@ TextStatus checked_key(const FeatureKey& key) {
   return {};
 }
 
-IndicatorWire indicator_of(const FeatureKey& key, SourceWire source) {
-  return IndicatorWire{std::string(id_name(key)), std::move(source)};
-}
-
-// The indicator parts of one key, by kind.
-TextResult<WrittenDefinition> write_key(const FeatureKey& key) {
-  const SourceWire book_source{"order_book"};
+// Fills `w`, default-made, with the indicator parts of one key, by kind.
+TextStatus write_key(const FeatureKey& key, WrittenDefinition& w) {
+  w.indicator.kind = id_name(key);
   return std::visit(
-      [&]<class K>(const K& k) -> TextResult<WrittenDefinition> {
+      [&]<class K>(const K& k) -> TextStatus {
         constexpr FeatureKeyTag tag = K::kTag;
+        if constexpr (requires { k.source; }) w.indicator.source = source_wire(k.source);
+        if constexpr (requires { k.warmup; }) w.indicator.warmup_policy = k.warmup;
+        if constexpr (is_order_book_tag(tag)) w.indicator.source = SourceWire{"order_book"};
         if constexpr (tag == FeatureKeyTag::Context) {
-          if (auto status = checked_key(key); !status) return Fail(std::move(status.error()));
-          IndicatorWire indicator = indicator_of(key, {"context"});
-          indicator.options = OptionsWire{.name = k.name};
-          return WrittenDefinition{std::move(indicator), {}, JoinRule::ScalarOutput};
+          if (auto status = checked_key(key); !status) return status;
+          w.indicator.source = SourceWire{"context"};
+          w.indicator.options = OptionsWire{.name = k.name};
+          w.join = JoinRule::ScalarOutput;
         } else if constexpr (tag == FeatureKeyTag::OrderBookImbalance) {
-          return WrittenDefinition{indicator_of(key, book_source), {.n_levels = k.n_levels}, JoinRule::Outputs};
+          w.output.n_levels = k.n_levels;
         } else if constexpr (is_order_book_tag(tag)) {
-          IndicatorWire indicator = indicator_of(key, book_source);
           if (auto query = order_book_query_options(key)) {
-            if (auto status = checked_key(key); !status) return Fail(std::move(status.error()));
-            indicator.options = std::move(query->options);
+            if (auto status = checked_key(key); !status) return status;
+            w.indicator.options = std::move(query->options);
           }
-          return WrittenDefinition{std::move(indicator), {}, JoinRule::ScalarOutput};
+          w.join = JoinRule::ScalarOutput;
         } else if constexpr (tag == FeatureKeyTag::Field) {
-          return WrittenDefinition{indicator_of(key, source_wire(FeatureSource::field(k.field))), {},
-                                   JoinRule::SingleOutput};
+          w.indicator.source = source_wire(FeatureSource::field(k.field));
+          w.join = JoinRule::SingleOutput;
         } else if constexpr (tag == FeatureKeyTag::Cvd || tag == FeatureKeyTag::Volatility) {
-          IndicatorWire indicator = indicator_of(key, source_wire(k.source));
-          indicator.warmup_policy = k.warmup;
-          return WrittenDefinition{std::move(indicator), {.window = WindowWire{k.window}}, JoinRule::Outputs};
+          w.output.window = k.window;
         } else if constexpr (tag == FeatureKeyTag::Return) {
-          if (auto status = checked_key(key); !status) return Fail(std::move(status.error()));
-          return WrittenDefinition{indicator_of(key, source_wire(k.source)), {.lag = k.lag}, JoinRule::Outputs};
+          if (auto status = checked_key(key); !status) return status;
+          w.output.lag = k.lag;
         } else if constexpr (requires { k.aggregation; }) {
           auto aggregation = format_duration(k.aggregation);
           if (!aggregation) return Fail(std::move(aggregation.error()));
           auto window = format_duration(k.window);
           if (!window) return Fail(std::move(window.error()));
-          IndicatorWire indicator = indicator_of(key, source_wire(k.source));
-          indicator.warmup_policy = k.warmup;
-          indicator.options = OptionsWire{.aggregation = std::move(*aggregation)};
-          const JoinRule join = tag == FeatureKeyTag::TradeCountTimed ? JoinRule::SingleOutput : JoinRule::Outputs;
-          return WrittenDefinition{std::move(indicator), {.window = WindowWire{std::move(*window)}}, join};
+          w.indicator.options = OptionsWire{.aggregation = std::move(*aggregation)};
+          w.output.window = std::move(*window);
+          if (tag == FeatureKeyTag::TradeCountTimed) w.join = JoinRule::SingleOutput;
         } else if constexpr (tag == FeatureKeyTag::TimeSinceFirstEventOfDay) {
           auto offset = format_utc_offset(k.utc_offset_ms);
           if (!offset) return Fail(std::move(offset.error()));
-          IndicatorWire indicator = indicator_of(key, source_wire(k.source));
-          indicator.options = OptionsWire{.utc_offset = std::move(*offset)};
-          return WrittenDefinition{std::move(indicator), {}, JoinRule::ScalarOutput};
+          w.indicator.options = OptionsWire{.utc_offset = std::move(*offset)};
+          w.join = JoinRule::ScalarOutput;
         } else {
           static_assert(tag == FeatureKeyTag::Vpt || tag == FeatureKeyTag::DayOfWeek);
-          const JoinRule join = tag == FeatureKeyTag::Vpt ? JoinRule::SingleOutput : JoinRule::ScalarOutput;
-          return WrittenDefinition{indicator_of(key, source_wire(k.source)), {}, join};
+          w.join = tag == FeatureKeyTag::Vpt ? JoinRule::SingleOutput : JoinRule::ScalarOutput;
         }
+        return {};
       },
       key.value);
 }
@@ -141,7 +134,7 @@ struct OpenGroup {
   Symbol symbol;
   std::vector<Accumulator> indicators;
 
-  TextStatus add(WrittenDefinition written, CanonicalSortKey identity) {
+  TextStatus add(WrittenDefinition& written, CanonicalSortKey identity) {
     if (!indicators.empty() && indicators.back().identity == identity) {
       Accumulator& open = indicators.back();
       if (written.join == JoinRule::ScalarOutput) {
@@ -207,12 +200,12 @@ TextResult<FeatureExtractorSpecWire> wire_from_spec(const FeatureExtractorSpec& 
       if (symbol.resolve_as_string().empty()) return Fail("feature group symbol must not be empty");
       open.emplace(OpenGroup{symbol, {}});
     }
-    auto written = write_key(definition.key);
-    if (!written) return Fail(std::move(written.error()));
-    if (definition.id != FeatureId::from_feature_key(definition.key)) written->output.id = definition.id.text;
-    if (auto status = check_scope(definition.key, written->indicator); !status) return Fail(std::move(status.error()));
-    add_required_events(symbol, written->indicator.source, events);
-    if (auto status = open->add(std::move(*written), canonical_sort_key(definition.key)); !status) {
+    WrittenDefinition written;
+    if (auto status = write_key(definition.key, written); !status) return Fail(std::move(status.error()));
+    if (definition.id != FeatureId::from_feature_key(definition.key)) written.output.id = definition.id.text;
+    if (auto status = check_scope(definition.key, written.indicator); !status) return Fail(std::move(status.error()));
+    add_required_events(symbol, written.indicator.source, events);
+    if (auto status = open->add(written, canonical_sort_key(definition.key)); !status) {
       return Fail(std::move(status.error()));
     }
   }
