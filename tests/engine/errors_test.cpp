@@ -36,8 +36,7 @@ void expect_rows(const std::vector<Row<E>>& rows) {
 TEST(OrderBookUpdateError, TextsAndDebugForms) {
   using namespace book_error;
   expect_rows<OrderBookUpdateError>({
-      {SequenceGap{103, 104}, "expected update ID 103, received 104",
-       "SequenceGap { expected: 103, received: 104 }"},
+      {SequenceGap{103, 104}, "expected update ID 103, received 104", "SequenceGap { expected: 103, received: 104 }"},
       {SnapshotHistoryGap{3, 4, 5}, "snapshot 3 requires update ID 4, received 5",
        "SnapshotHistoryGap { snapshot_update_id: 3, expected: 4, received: 5 }"},
       {BufferCapacityExceeded{0}, "order-book update buffer capacity 0 was exceeded",
@@ -65,8 +64,7 @@ TEST(InvalidArgumentError, TextsAndDebugForms) {
   using namespace argument_error;
   expect_rows<InvalidArgumentError>({
       {GlobalOrderBookSymbol{}, "order books require a non-global symbol", "GlobalOrderBookSymbol"},
-      {NonFiniteEventValue{ValueField::Price}, "event price must be finite",
-       "NonFiniteEventValue { field: Price }"},
+      {NonFiniteEventValue{ValueField::Price}, "event price must be finite", "NonFiniteEventValue { field: Price }"},
       {NonFiniteEventValue{ValueField::Volume}, "event volume must be finite",
        "NonFiniteEventValue { field: Volume }"},
       {NonFiniteEventValue{ValueField::TradePrice}, "event trade price must be finite",
@@ -113,8 +111,7 @@ TEST(InvalidArgumentError, TextsAndDebugForms) {
        "WindowPeriodOutOfRange { target: Signed64 }"},
       {WindowPeriodOutOfRange{WindowPeriodTarget::Usize}, "window period must fit usize",
        "WindowPeriodOutOfRange { target: Usize }"},
-      {WindowDurationOutOfRange{}, "window duration must fit signed 64-bit milliseconds",
-       "WindowDurationOutOfRange"},
+      {WindowDurationOutOfRange{}, "window duration must fit signed 64-bit milliseconds", "WindowDurationOutOfRange"},
       {TimedPeriodTooLarge{IndicatorKind::TradeCountTimed}, "timed trade count timed period is too large",
        "TimedPeriodTooLarge { indicator: TradeCountTimed }"},
   });
@@ -127,8 +124,7 @@ TEST(InvalidIndicatorDefinitionError, TextsAndDebugForms) {
       {EmptyContextName{}, "context name must not be empty", "EmptyContextName"},
       {OrderBookPriceNegative{}, "order-book query prices must be nonnegative", "OrderBookPriceNegative"},
       {OrderBookSizeNotPositive{}, "order-book target size must be positive", "OrderBookSizeNotPositive"},
-      {OrderBookPriceRangeInvalid{}, "order-book query requires from_price < to_price",
-       "OrderBookPriceRangeInvalid"},
+      {OrderBookPriceRangeInvalid{}, "order-book query requires from_price < to_price", "OrderBookPriceRangeInvalid"},
       {OrderBookDepthZero{}, "order-book depth must be positive", "OrderBookDepthZero"},
       {CompatibleGroupOutputLimitExceeded{16}, "compatible feature group exceeds 16 outputs",
        "CompatibleGroupOutputLimitExceeded { limit: 16 }"},
@@ -247,40 +243,23 @@ TEST(InvalidTransformationDefinitionError, TextsAndDebugNames) {
 
 TEST(IndicatorKind, WordsAndDebugNamesInOrder) {
   const std::vector<std::pair<std::string_view, std::string_view>> rows{
-      {"Context", "context"},
-      {"Field", "field"},
-      {"OrderBookBestBidPrice", "order-book best bid price"},
-      {"OrderBookBestBidSize", "order-book best bid size"},
-      {"OrderBookBestAskPrice", "order-book best ask price"},
-      {"OrderBookBestAskSize", "order-book best ask size"},
-      {"OrderBookLevelSize", "order book level size"},
-      {"OrderBookNthPrice", "order book nth price"},
-      {"OrderBookNthSize", "order book nth size"},
-      {"OrderBookDepthUntilPrice", "order book depth until price"},
+      {"Context", "context"}, {"Field", "field"},
+      {"OrderBookBestBidPrice", "order-book best bid price"}, {"OrderBookBestBidSize", "order-book best bid size"},
+      {"OrderBookBestAskPrice", "order-book best ask price"}, {"OrderBookBestAskSize", "order-book best ask size"},
+      {"OrderBookLevelSize", "order book level size"}, {"OrderBookNthPrice", "order book nth price"},
+      {"OrderBookNthSize", "order book nth size"}, {"OrderBookDepthUntilPrice", "order book depth until price"},
       {"OrderBookDepthUntilSizePriceFrom", "order book depth until size price from"},
       {"OrderBookDepthUntilSizePriceTo", "order book depth until size price to"},
       {"OrderBookDepthUntilSizeTotalSize", "order book depth until size total size"},
       {"OrderBookVolumeBetweenPrices", "order book volume between prices"},
-      {"OrderBookMidPrice", "order-book mid-price"},
-      {"OrderBookSpread", "order-book spread"},
+      {"OrderBookMidPrice", "order-book mid-price"}, {"OrderBookSpread", "order-book spread"},
       {"OrderBookSpreadBps", "order-book spread in basis points"},
       {"OrderBookWeightedMidPrice", "order-book weighted mid-price"},
-      {"OrderBookMicroprice", "order-book microprice"},
-      {"OrderBookImbalance", "order-book imbalance"},
-      {"Sma", "SMA"},
-      {"Ema", "EMA"},
-      {"Cvd", "CVD"},
-      {"SimpleReturn", "simple return"},
-      {"LogReturn", "log return"},
-      {"Volatility", "rolling volatility"},
-      {"SmaTimed", "timed SMA"},
-      {"ObvTimed", "timed OBV"},
-      {"VolatilityTimed", "timed rolling volatility"},
-      {"Vpt", "VPT"},
-      {"TradeCountTimed", "timed trade count"},
-      {"TradeVolumeTimed", "timed trade volume"},
-      {"VwapTimed", "timed VWAP"},
-      {"DayOfWeek", "day of week"},
+      {"OrderBookMicroprice", "order-book microprice"}, {"OrderBookImbalance", "order-book imbalance"},
+      {"Sma", "SMA"}, {"Ema", "EMA"}, {"Cvd", "CVD"}, {"SimpleReturn", "simple return"}, {"LogReturn", "log return"},
+      {"Volatility", "rolling volatility"}, {"SmaTimed", "timed SMA"}, {"ObvTimed", "timed OBV"},
+      {"VolatilityTimed", "timed rolling volatility"}, {"Vpt", "VPT"}, {"TradeCountTimed", "timed trade count"},
+      {"TradeVolumeTimed", "timed trade volume"}, {"VwapTimed", "timed VWAP"}, {"DayOfWeek", "day of week"},
       {"TimeSinceFirstEventOfDay", "time since first event of day"},
   };
   ASSERT_EQ(rows.size(), static_cast<std::size_t>(kIndicatorKindCount));
@@ -289,62 +268,36 @@ TEST(IndicatorKind, WordsAndDebugNamesInOrder) {
     EXPECT_EQ(debug_name(kind), rows[i].first);
     EXPECT_EQ(display(kind), rows[i].second);
   }
-  EXPECT_EQ(IndicatorKind::TimeSinceFirstEventOfDay, static_cast<IndicatorKind>(34));
 }
 
+// The words that fill placeholders: display text, then debug name.
 TEST(PlaceholderEnumerations, WordsAndDebugNames) {
-  struct WordRow {
-    std::string_view display;
-    std::string_view debug;
-    std::string_view expected_display;
-    std::string_view expected_debug;
+  const auto words = [](auto value) { return std::string(display(value)) + "/" + std::string(debug_name(value)); };
+  const std::vector<std::pair<std::string, std::string>> rows{
+      {words(LimitTarget::Symbols), "symbol/Symbols"},
+      {words(LimitTarget::RuntimeFeatures), "runtime feature/RuntimeFeatures"},
+      {words(LimitTarget::SymbolRouters), "symbol router/SymbolRouters"},
+      {words(LimitTarget::Subscribers), "subscriber/Subscribers"},
+      {words(LimitTarget::SubscriberGroup), "subscriber group/SubscriberGroup"},
+      {words(LimitTarget::OrderBooks), "order-book/OrderBooks"},
+      {words(DefinitionDurationField::Aggregation), "aggregation/Aggregation"},
+      {words(DefinitionDurationField::Window), "window/Window"},
+      {words(ArgumentDurationField::Aggregation), "aggregation duration/Aggregation"},
+      {words(ArgumentDurationField::Window), "window duration/Window"},
+      {words(ArgumentDurationField::TimedWindow), "timed window durations/TimedWindow"},
+      {words(WindowPeriodTarget::Signed64), "signed 64-bit/Signed64"},
+      {words(WindowPeriodTarget::Usize), "usize/Usize"},
   };
-  const std::vector<WordRow> rows{
-      {display(LimitTarget::Symbols), debug_name(LimitTarget::Symbols), "symbol", "Symbols"},
-      {display(LimitTarget::RuntimeFeatures), debug_name(LimitTarget::RuntimeFeatures), "runtime feature",
-       "RuntimeFeatures"},
-      {display(LimitTarget::SymbolRouters), debug_name(LimitTarget::SymbolRouters), "symbol router",
-       "SymbolRouters"},
-      {display(LimitTarget::Subscribers), debug_name(LimitTarget::Subscribers), "subscriber", "Subscribers"},
-      {display(LimitTarget::SubscriberGroup), debug_name(LimitTarget::SubscriberGroup), "subscriber group",
-       "SubscriberGroup"},
-      {display(LimitTarget::OrderBooks), debug_name(LimitTarget::OrderBooks), "order-book", "OrderBooks"},
-      {display(DefinitionDurationField::Aggregation), debug_name(DefinitionDurationField::Aggregation),
-       "aggregation", "Aggregation"},
-      {display(DefinitionDurationField::Window), debug_name(DefinitionDurationField::Window), "window", "Window"},
-      {display(ArgumentDurationField::Aggregation), debug_name(ArgumentDurationField::Aggregation),
-       "aggregation duration", "Aggregation"},
-      {display(ArgumentDurationField::Window), debug_name(ArgumentDurationField::Window), "window duration",
-       "Window"},
-      {display(ArgumentDurationField::TimedWindow), debug_name(ArgumentDurationField::TimedWindow),
-       "timed window durations", "TimedWindow"},
-      {display(WindowPeriodTarget::Signed64), debug_name(WindowPeriodTarget::Signed64), "signed 64-bit",
-       "Signed64"},
-      {display(WindowPeriodTarget::Usize), debug_name(WindowPeriodTarget::Usize), "usize", "Usize"},
-  };
-  for (const auto& row : rows) {
-    EXPECT_EQ(row.display, row.expected_display);
-    EXPECT_EQ(row.debug, row.expected_debug);
-  }
+  for (const auto& [got, expected] : rows) EXPECT_EQ(got, expected);
 }
 
 TEST(DurationForMessage, LargestUnitWithExactFraction) {
   const std::vector<std::pair<Duration, std::string_view>> rows{
-      {Duration{0, 0}, "0ns"},
-      {Duration{0, 10}, "10ns"},
-      {Duration{0, 999}, "999ns"},
-      {Duration{0, 1'000}, "1\u00b5s"},
-      {Duration{0, 1'500}, "1.5\u00b5s"},
-      {Duration{0, 999'999}, "999.999\u00b5s"},
-      {Duration{0, 1'000'001}, "1.000001ms"},
-      {Duration{0, 1'500'001}, "1.500001ms"},
-      {Duration{0, 2'000'000}, "2ms"},
-      {Duration{0, 999'999'999}, "999.999999ms"},
-      {Duration{1, 0}, "1s"},
-      {Duration{1, 500'000'000}, "1.5s"},
-      {Duration{1, 1}, "1.000000001s"},
-      {Duration{90, 0}, "90s"},
-      {Duration::from_millis(1500), "1.5s"},
+      {Duration{0, 0}, "0ns"}, {Duration{0, 999}, "999ns"}, {Duration{0, 1'000}, "1\u00b5s"},
+      {Duration{0, 1'500}, "1.5\u00b5s"}, {Duration{0, 999'999}, "999.999\u00b5s"},
+      {Duration{0, 1'000'001}, "1.000001ms"}, {Duration{0, 2'000'000}, "2ms"},
+      {Duration{0, 999'999'999}, "999.999999ms"}, {Duration{1, 0}, "1s"}, {Duration{1, 500'000'000}, "1.5s"},
+      {Duration{1, 1}, "1.000000001s"}, {Duration{90, 0}, "90s"},
       {Duration{std::numeric_limits<std::uint64_t>::max(), 999'999'999}, "18446744073709551615.999999999s"},
   };
   for (const auto& [duration, text] : rows) {

@@ -30,21 +30,12 @@ TEST(Event, FinitenessCheckNamesTheFirstBadField) {
       {Event::Trade{kNaN, kNaN, 1, btc, std::nullopt}, "invalid argument: event trade price must be finite"},
       {Event::Trade{-kInf, 2.0, 1, btc, AggressorSide::Sell}, "invalid argument: event trade price must be finite"},
       {Event::Trade{-1.0, -2.0, 1, btc, std::nullopt}, ""},
-      {Event::Trade{std::numeric_limits<double>::max(), std::numeric_limits<double>::denorm_min(), 1, btc,
-                    std::nullopt},
-       ""},
-      {Event::Time{5}, ""},
-      {Event::OrderBookDelta{{}, 7, 1, btc}, ""},
-      {Event::OrderBookSnapshot{{}, {}, 7, 1, btc}, ""},
+      {Event::Trade{std::numeric_limits<double>::max(), std::numeric_limits<double>::denorm_min(), 1, btc, {}}, ""},
+      {Event::Time{5}, ""}, {Event::OrderBookDelta{{}, 7, 1, btc}, ""}, {Event::OrderBookSnapshot{{}, {}, 7, 1, btc}, ""},
   };
   for (const auto& [event, text] : rows) {
     const Status status = event.validate_finite_values();
-    if (text.empty()) {
-      EXPECT_TRUE(status.has_value()) << debug_name(event.kind()) << ": " << to_string(status.error());
-    } else {
-      ASSERT_FALSE(status.has_value()) << text;
-      EXPECT_EQ(to_string(status.error()), text);
-    }
+    EXPECT_EQ(status ? "" : to_string(status.error()), text) << debug_name(event.kind());
   }
   // The reason is carried as the field, not only as text.
   const Status trade = Event(Event::Trade{1.0, kNaN, 1, btc, std::nullopt}).validate_finite_values();
@@ -52,60 +43,26 @@ TEST(Event, FinitenessCheckNamesTheFirstBadField) {
             VornError(InvalidArgumentError(argument_error::NonFiniteEventValue{ValueField::TradeVolume})));
 }
 
-TEST(Event, KindTimestampAndSymbol) {
-  const Symbol eth = symbols::intern("eth").value();
-  struct Row {
-    Event event;
-    EventKind kind;
-    std::int64_t timestamp;
-    Symbol symbol;
-  };
-  const std::vector<Row> rows{
-      {Event::Price{1.0, 10, eth}, EventKind::Price, 10, eth},
-      {Event::Volume{1.0, -11, eth}, EventKind::Volume, -11, eth},
-      {Event::Trade{1.0, 2.0, 12, eth, std::nullopt}, EventKind::Trade, 12, eth},
-      {Event::OrderBookDelta{{}, 1, 13, eth}, EventKind::OrderBookDelta, 13, eth},
-      {Event::OrderBookSnapshot{{}, {}, 1, 14, eth}, EventKind::OrderBookSnapshot, 14, eth},
-      {Event::Time{15}, EventKind::Time, 15, Symbol::global()},
-  };
-  for (const auto& row : rows) {
-    EXPECT_EQ(row.event.kind(), row.kind);
-    EXPECT_EQ(row.event.timestamp(), row.timestamp);
-    EXPECT_EQ(row.event.symbol(), row.symbol);
-  }
-}
-
+// Book events convert to views of the same levels (not copies); the others
+// have no book update.
 TEST(Event, ConversionToBookUpdateViewsTheSameLevels) {
   const Symbol eth = symbols::intern("eth").value();
   const std::vector<LevelUpdate> changes{{dec("10.50"), dec("0"), Side::Ask}, {dec("9"), dec("2"), Side::Bid}};
   const std::vector<Level> bids{{dec("9"), dec("1")}};
   const std::vector<Level> asks{{dec("11"), dec("3")}, {dec("12"), dec("4")}};
-
   const auto delta = Event(Event::OrderBookDelta{changes, 42, 1000, eth}).into_order_book_update();
-  ASSERT_TRUE(delta.has_value());
-  const auto* as_delta = std::get_if<OrderBookDelta>(&*delta);
+  const auto* as_delta = delta ? std::get_if<OrderBookDelta>(&*delta) : nullptr;
   ASSERT_NE(as_delta, nullptr);
   EXPECT_EQ(as_delta->update_id, 42u);
-  EXPECT_EQ(as_delta->updates.data(), changes.data());  // not copied
-  ASSERT_EQ(as_delta->updates.size(), 2u);
-  EXPECT_EQ(as_delta->updates[0].side, Side::Ask);
-  EXPECT_EQ(as_delta->updates[0].price.to_string(), "10.50");
-
+  EXPECT_EQ(as_delta->updates.data(), changes.data());
+  EXPECT_EQ(as_delta->updates.size(), 2u);
   const auto snapshot = Event(Event::OrderBookSnapshot{bids, asks, 7, 1000, eth}).into_order_book_update();
-  ASSERT_TRUE(snapshot.has_value());
-  const auto* as_snapshot = std::get_if<OrderBookSnapshot>(&*snapshot);
+  const auto* as_snapshot = snapshot ? std::get_if<OrderBookSnapshot>(&*snapshot) : nullptr;
   ASSERT_NE(as_snapshot, nullptr);
   EXPECT_EQ(as_snapshot->update_id, 7u);
   EXPECT_EQ(as_snapshot->bids.data(), bids.data());
   EXPECT_EQ(as_snapshot->asks.data(), asks.data());
   EXPECT_EQ(as_snapshot->asks.size(), 2u);
-
-  const auto empty = Event(Event::OrderBookSnapshot{{}, {}, 0, 1, eth}).into_order_book_update();
-  ASSERT_TRUE(empty.has_value());
-  ASSERT_TRUE(std::holds_alternative<OrderBookSnapshot>(*empty));
-  EXPECT_TRUE(std::get<OrderBookSnapshot>(*empty).bids.empty());
-  EXPECT_TRUE(std::get<OrderBookSnapshot>(*empty).asks.empty());
-
   for (const Event& other : {Event(Event::Price{1.0, 1, eth}), Event(Event::Volume{1.0, 1, eth}),
                              Event(Event::Trade{1.0, 1.0, 1, eth, std::nullopt}), Event(Event::Time{1})}) {
     EXPECT_FALSE(other.into_order_book_update().has_value()) << debug_name(other.kind());
