@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include "engine/order_book/book.hpp"
 #include "tests/engine/order_book/book_test_support.hpp"
@@ -38,99 +39,50 @@ TEST(DenseBookConfig, LevelCountOfValidAndInvalidGrids) {
       {"1", "0", "79228162514264337593543950335", std::nullopt},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.tick) + " " + c.min + " " + c.max);
-    const DenseBookConfig config{dec(c.tick), dec(c.min), dec(c.max)};
-    const auto count = config.level_count();
-    if (c.count) {
-      ASSERT_TRUE(count.has_value());
-      EXPECT_EQ(*count, *c.count);
-    } else {
-      ASSERT_FALSE(count.has_value());
-      // The error carries the three values as given, scale included.
-      const auto* invalid = count.error().get_if<book_error::InvalidDenseConfiguration>();
-      ASSERT_NE(invalid, nullptr);
-      EXPECT_EQ(invalid->tick_size.to_string(), c.tick);
-      EXPECT_EQ(invalid->min_price.to_string(), c.min);
-      EXPECT_EQ(invalid->max_price.to_string(), c.max);
-    }
+    // An invalid grid's error carries the three values as given, scale included.
+    const auto count = DenseBookConfig{dec(c.tick), dec(c.min), dec(c.max)}.level_count();
+    EXPECT_EQ(count ? std::to_string(*count) : to_string(count.error()),
+              c.count ? std::to_string(*c.count)
+                      : fmt::format("invalid dense order-book grid: tick {}, range [{}, {}]", c.tick, c.min, c.max));
   }
 }
 
-TEST(OrderBookConfig, BuildsSparseOrDenseBooksOrFailsWithoutBuilding) {
-  const Symbol symbol{1};
-  auto sparse = OrderBookConfig{symbol, UpdatePolicy::Contiguous, 4, std::nullopt}.build();
+TEST(OrderBookConfig, BuildsSparseOrDenseBooks) {
+  auto sparse = OrderBookConfig{Symbol{1}, UpdatePolicy::Contiguous, 4, std::nullopt}.build();
   ASSERT_TRUE(sparse.has_value());
-  EXPECT_NE(sparse->bids().sparse(), nullptr);
   EXPECT_NE(sparse->asks().sparse(), nullptr);
   EXPECT_EQ(sparse->update_policy(), UpdatePolicy::Contiguous);
   EXPECT_EQ(sparse->buffer_size(), 4u);
   EXPECT_EQ(sparse->state(), BookSyncState::AwaitingSnapshot);
   EXPECT_EQ(sparse->last_update_id(), std::nullopt);
-  EXPECT_EQ(sparse->snapshot_update_id(), std::nullopt);
-  EXPECT_EQ(sparse->last_timestamp(), std::nullopt);
-
-  const DenseBookConfig grid{dec("0.5"), dec("1"), dec("3")};
-  auto dense = OrderBookConfig{symbol, UpdatePolicy::Monotonic, 0, grid}.build();
+  auto dense = OrderBookConfig{Symbol{1}, UpdatePolicy::Monotonic, 0, DenseBookConfig{dec("0.5"), dec("1"), dec("3")}}
+                   .build();
   ASSERT_TRUE(dense.has_value());
-  ASSERT_NE(dense->bids().dense(), nullptr);
   EXPECT_EQ(dense->bids().dense()->side(), Side::Bid);
   EXPECT_EQ(dense->asks().dense()->side(), Side::Ask);
   EXPECT_EQ(dense->asks().dense()->slot_count(), 5u);
-
-  const DenseBookConfig bad{dec("0"), dec("1"), dec("3")};
-  auto failed = OrderBookConfig{symbol, UpdatePolicy::Monotonic, 0, bad}.build();
-  ASSERT_FALSE(failed.has_value());
-  EXPECT_EQ(failed.error(),
-            OrderBookUpdateError(book_error::InvalidDenseConfiguration{dec("0"), dec("1"), dec("3")}));
 }
 
-// Storage sized from a configuration never takes the process down: sizes whose
-// byte count overflows or cannot be had are refused with an error.
-TEST(OrderBookConfig, UnobtainableStorageIsAnError) {
-  const Symbol symbol{1};
-  struct Case {
-    std::size_t buffer_size;
-    std::optional<DenseBookConfig> dense;
-    OrderBookUpdateError error;
-  };
+// An invalid grid fails without building; storage sized from a configuration
+// never takes the process down: sizes whose byte count overflows or cannot be
+// had are refused with an error.
+TEST(OrderBookConfig, InvalidGridAndUnobtainableStorageAreErrors) {
   const std::size_t huge = std::size_t{1} << 50;
-  const Case cases[] = {
+  const std::tuple<std::size_t, std::optional<DenseBookConfig>, OrderBookUpdateError> cases[] = {
+      {0, DenseBookConfig{dec("0"), dec("1"), dec("3")},
+       book_error::InvalidDenseConfiguration{dec("0"), dec("1"), dec("3")}},
       {SIZE_MAX, std::nullopt, book_error::BufferAllocationFailed{SIZE_MAX}},
       {huge, std::nullopt, book_error::BufferAllocationFailed{huge}},
       // 2^62 + 1 slots: the byte size overflows.
-      {0, DenseBookConfig{dec("1"), dec("0"), dec("4611686018427387904")},
-       book_error::DenseCapacityExceeded{}},
+      {0, DenseBookConfig{dec("1"), dec("0"), dec("4611686018427387904")}, book_error::DenseCapacityExceeded{}},
       // 10^15 slots of 16 bytes: no machine has that memory.
-      {0, DenseBookConfig{dec("0.01"), dec("0"), dec("10000000000000")},
-       book_error::DenseCapacityExceeded{}},
+      {0, DenseBookConfig{dec("0.01"), dec("0"), dec("10000000000000")}, book_error::DenseCapacityExceeded{}},
       // The ladder fits, the replay buffer does not.
       {huge, DenseBookConfig{dec("1"), dec("0"), dec("10")}, book_error::BufferAllocationFailed{huge}},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.buffer_size);
-    auto book = OrderBookConfig{symbol, UpdatePolicy::Monotonic, c.buffer_size, c.dense}.build();
-    ASSERT_FALSE(book.has_value());
-    EXPECT_EQ(book.error(), c.error);
-  }
-}
-
-TEST(OrderBookConfig, ConstructionMessages) {
-  const Symbol symbol{1};
-  struct Case {
-    std::size_t buffer_size;
-    std::optional<DenseBookConfig> dense;
-    const char* message;
-  };
-  const Case cases[] = {
-      {SIZE_MAX, std::nullopt, "order-book update buffer capacity 18446744073709551615 cannot be allocated"},
-      {0, DenseBookConfig{dec("0.0"), dec("1"), dec("3.00")}, "invalid dense order-book grid: tick 0.0, range [1, 3.00]"},
-      {0, DenseBookConfig{dec("1"), dec("0"), dec("4611686018427387904")},
-       "dense order-book price range cannot be allocated"},
-  };
-  for (const Case& c : cases) {
-    auto book = OrderBookConfig{symbol, UpdatePolicy::Monotonic, c.buffer_size, c.dense}.build();
-    ASSERT_FALSE(book.has_value()) << c.message;
-    EXPECT_EQ(to_string(book.error()), c.message);
+  for (const auto& [buffer_size, dense, error] : cases) {
+    SCOPED_TRACE(buffer_size);
+    EXPECT_EQ(OrderBookConfig(Symbol{1}, UpdatePolicy::Monotonic, buffer_size, dense).build(), std::unexpected(error));
   }
 }
 
