@@ -68,33 +68,5 @@ TEST(IndicatorConstruction, CountWindowChecksInOrder) {
                              [](auto& volatility) { volatility.update(1.0); });
 }
 
-TEST(IndicatorConstruction, MessageTexts) {
-  const auto policy = WarmupPolicy::FirstValue;
-  const Duration second = Duration::from_millis(1000);
-  auto cvd = CumulativeVolumeDelta::try_new(4, policy).value();
-  for (int i = 0; i < 16; ++i) ASSERT_TRUE(cvd.add_window(1).has_value());
-  auto sum = RollingTimedSum<1, 16>::new_heap(Duration::from_millis(std::uint64_t{1} << 62), 5, policy)
-                 .value();
-  const std::pair<VornError, std::string_view> cases[] = {
-      {cvd.add_window(1).error(), "invalid argument: maximum number of windows (16) reached"},
-      {SimpleMovingAverage::try_new(4, policy)->add_window(5).error(),
-       "invalid argument: window period 5 cannot exceed ring buffer capacity 4"},
-      {sum.add_window(5).error(),
-       "invalid argument: window period 5 must be less than ring buffer capacity 5"},
-      {sum.add_window(2).error(),
-       "invalid argument: window duration must fit signed 64-bit milliseconds"},
-      {RollingTimedSum<1, 16>::new_heap(Duration{}, 5, policy).error(),
-       "invalid argument: aggregation duration must be at least 1 millisecond"},
-      {TradeCountTimed::new_heap(Duration{0, 1'500'000}, second, policy).error(),
-       "invalid argument: timed window durations must use whole-millisecond precision"},
-      {TradeCountTimed::new_heap(second, Duration{2, 500'000'000}, policy).error(),
-       "invalid argument: window must be a multiple of aggregation"},
-      {SimpleMovingAverageTimed::try_new(second, std::numeric_limits<std::size_t>::max() / 16, policy)
-           .error(),
-       "invalid indicator definition at index 0: timed SMA: indicator construction failed"},
-  };
-  for (const auto& [error, text] : cases) EXPECT_EQ(to_string(error), text);
-}
-
 }  // namespace
 }  // namespace vorn

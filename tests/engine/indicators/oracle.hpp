@@ -1,22 +1,25 @@
 // Test support for the indicator oracles: seeded random streams (timestamps
 // that repeat, jump and reach the ends of the range; integer or real values),
-// a brute-force view of the time buckets a window covers (long division, not
-// the remainder the indicators use), a driver for timed indicators, and error
-// comparison.
+// brute-force sums and two-pass moments, a view of the time buckets a window
+// covers (long division, not the remainder the indicators use), a driver for
+// timed indicators, and error comparison.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <limits>
 #include <optional>
 #include <random>
+#include <span>
 #include <vector>
 
 #include "engine/errors.hpp"
+#include "engine/indicators/volatility/moments.hpp"
 #include "engine/types.hpp"
 
 namespace vorn::oracle {
@@ -25,6 +28,38 @@ namespace vorn::oracle {
 inline double random_value(std::mt19937_64& rng, bool integers) {
   if (integers) return static_cast<double>(std::uniform_int_distribution<int>(-20, 20)(rng));
   return std::uniform_real_distribution<double>(-10.0, 10.0)(rng);
+}
+
+// The sum of the last min(n, size) values, and the tolerance of a sum of
+// reals: 1e-9 of their summed magnitudes (0 for integers, whose sums are exact).
+struct Sum {
+  double sum = 0.0;
+  double tolerance = 0.0;
+};
+inline Sum last_sum(const std::vector<double>& values, std::size_t n, bool integers) {
+  Sum out;
+  double scale = 1.0;
+  for (std::size_t k = values.size() - std::min(values.size(), n); k < values.size(); ++k) {
+    out.sum += values[k];
+    scale += std::abs(values[k]);
+  }
+  out.tolerance = integers ? 0.0 : 1e-9 * scale;
+  return out;
+}
+
+// Moments equal to the two-pass moments of `xs`: the count exactly, the mean
+// and the population variance within `tolerance`.
+inline void expect_moments(const Moments& m, std::span<const double> xs, double tolerance) {
+  ASSERT_EQ(m.count, xs.size());
+  if (xs.empty()) return;
+  double mean = 0.0;
+  for (double x : xs) mean += x;
+  mean /= static_cast<double>(xs.size());
+  double variance = 0.0;
+  for (double x : xs) variance += (x - mean) * (x - mean);
+  variance /= static_cast<double>(xs.size());
+  EXPECT_NEAR(m.mean, mean, tolerance);
+  EXPECT_NEAR(m.m2 / static_cast<double>(m.count), variance, tolerance);
 }
 
 // 16 window lengths or periods in [1, largest], the largest always among them.

@@ -97,31 +97,6 @@ TEST(RollingTimedSum, MatchesBucketedHistory) {
   }
 }
 
-TEST(RollingTimedSum, BucketLeavesWhenItsWindowEnds) {
-  auto sum = make_sum(1000, 4, {3});
-  sum.update({1.0}, 0);
-  sum.update({2.0}, 1500);
-  sum.update({4.0}, 2999);
-  EXPECT_EQ(sum.sums(0)[0], 7.0);
-  EXPECT_TRUE(sum.observe(3000));  // 0 + 3000 <= 3000: the first bucket leaves
-  EXPECT_EQ(sum.sums(0)[0], 6.0);
-  EXPECT_TRUE(sum.observe(3999));
-  EXPECT_EQ(sum.sums(0)[0], 6.0);
-  EXPECT_TRUE(sum.observe(4000));
-  EXPECT_EQ(sum.sums(0)[0], 4.0);
-}
-
-TEST(RollingTimedSum, RepeatedTimestampsShareOneBucket) {
-  auto sum = make_sum(1000, 3, {1, 2});
-  sum.update({1.0}, 500);
-  EXPECT_FALSE(sum.observe(500));
-  sum.update({2.0}, 500);
-  EXPECT_FALSE(sum.observe(500));
-  EXPECT_TRUE(sum.observe(1000));  // the one bucket leaves the 1-bucket window whole
-  EXPECT_EQ(sum.sums(0)[0], 0.0);
-  EXPECT_EQ(sum.sums(1)[0], 3.0);
-}
-
 TEST(RollingTimedSum, EmptiedWindowReadsExactlyZero) {
   auto sum = make_sum(1000, 4, {3});
   sum.update({0.1}, 0);
@@ -132,18 +107,6 @@ TEST(RollingTimedSum, EmptiedWindowReadsExactlyZero) {
   EXPECT_TRUE(sum.observe(1'000'000));
   EXPECT_EQ(sum.sums(0)[0], 0.0);
   EXPECT_FALSE(std::signbit(sum.sums(0)[0]));
-}
-
-TEST(RollingTimedSum, FullWindowReadinessIsSticky) {
-  auto sum = make_sum(1000, 4, {3}, WarmupPolicy::FullWindow);
-  sum.observe(-5);  // before the first update nothing counts
-  sum.update({1.0}, 0);
-  sum.observe(2999);
-  EXPECT_FALSE(sum.ready(0));
-  sum.observe(3000);
-  EXPECT_TRUE(sum.ready(0));
-  sum.observe(1'000'000'000);
-  EXPECT_TRUE(sum.ready(0));
 }
 
 TEST(RollingTimedSum, HandlesTheEndsOfTheTimestampRange) {

@@ -12,31 +12,9 @@
 namespace vorn {
 namespace {
 
-SimpleMovingAverageTimed make_sma(std::int64_t width, std::size_t capacity,
-                                  std::vector<std::size_t> periods,
-                                  WarmupPolicy policy = WarmupPolicy::FirstValue) {
-  return oracle::with_windows(
-      SimpleMovingAverageTimed::try_new(Duration::from_millis(width), capacity, policy), periods);
-}
-
-TEST(SimpleMovingAverageTimed, AveragesBucketMeansNotSamples) {
-  auto sma = make_sma(1000, 3, {2});
-  sma.update(1.0, 100);
-  sma.update(3.0, 200);
-  EXPECT_EQ(sma.average(0), 2.0);
-  sma.update(10.0, 1100);
-  EXPECT_EQ(sma.average(0), 6.0);  // (2 + 10) / 2, not 14 / 3
-  EXPECT_EQ(sma.bucket_count(0), 2u);
-  EXPECT_TRUE(sma.observe(2000));  // the bucket at 0 leaves
-  EXPECT_EQ(sma.average(0), 10.0);
-  EXPECT_FALSE(sma.observe(2000));
-  EXPECT_TRUE(sma.observe(3000));
-  EXPECT_EQ(sma.average(0), 0.0);
-  EXPECT_EQ(sma.bucket_count(0), 0u);
-}
-
 TEST(SimpleMovingAverageTimed, EmptiedWindowAveragesExactlyZero) {
-  auto sma = make_sma(1000, 4, {3});
+  auto sma = oracle::with_windows(
+      SimpleMovingAverageTimed::try_new(Duration::from_millis(1000), 4, WarmupPolicy::FirstValue), {3});
   sma.update(0.1, 0);
   sma.update(0.2, 1000);
   sma.update(0.3, 2000);
