@@ -4,7 +4,6 @@
 
 #include <set>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 namespace vorn {
@@ -50,16 +49,6 @@ TEST(FeatureKey, DecimalsCompareAndHashByValue) {
       EXPECT_EQ(std::hash<FeatureKey>{}(c.a), std::hash<FeatureKey>{}(c.b)) << "case " << i;
     }
   }
-}
-
-TEST(FeatureKey, HashSetFindsKeysEqualByValue) {
-  std::unordered_set<FeatureKey> seen;
-  for (int i = 0; i < 200; ++i) {
-    seen.insert(OrderBookLevelSize{kSym, Side::Bid, Decimal::from_int(i)});
-  }
-  EXPECT_EQ(seen.size(), 200u);
-  EXPECT_TRUE(seen.contains(OrderBookLevelSize{kSym, Side::Bid, dec("57.000")}));
-  EXPECT_FALSE(seen.contains(OrderBookLevelSize{kSym, Side::Bid, dec("57.001")}));
 }
 
 TEST(FeatureKey, CopyOwnsItsName) {
