@@ -15,13 +15,6 @@ using TextChange = OrderBookEvent::TextChange;
 
 Decimal dec(std::string_view text) { return Decimal::parse(text).value(); }
 
-// A fresh name, interned now: its id tells how many names were interned
-// since the previous probe.
-std::uint16_t probe_id() {
-  static int count = 0;
-  return symbols::intern("order-book-event-probe-" + std::to_string(count++)).value().id;
-}
-
 TEST(OrderBookEventValue, SnapshotKeepsLevelsAsGivenAndViewsThemInItsEvent) {
   const std::vector<TextLevel> bids{{"101.50", "2"}, {"99", "0"}, {"101.50", "3"}};
   const std::vector<TextLevel> asks{{"100", "1.000"}};  // crossed and unsorted: kept
@@ -68,17 +61,6 @@ TEST(OrderBookEventValue, DeltaKeepsChangesInOrderWithTheirSides) {
   EXPECT_EQ(view.symbol, symbols::intern("OBE-ETH").value());
 }
 
-TEST(OrderBookEventValue, EmptyListsMakeValidEvents) {
-  const OrderBookEvent snapshot = OrderBookEvent::snapshot("obe-empty", 0, 0, {}, {}).value();
-  const Event snapshot_event = snapshot.event();
-  const auto& view = std::get<Event::OrderBookSnapshot>(snapshot_event.value);
-  EXPECT_TRUE(view.bids.empty());
-  EXPECT_TRUE(view.asks.empty());
-  const OrderBookEvent delta = OrderBookEvent::delta("obe-empty", 0, 0, {}).value();
-  const Event delta_event = delta.event();
-  EXPECT_TRUE(std::get<Event::OrderBookDelta>(delta_event.value).updates.empty());
-}
-
 TEST(OrderBookEventValue, FirstBadTextWinsInListOrder) {
   const std::string nonnegative = "book prices and sizes must be nonnegative";
   const std::string bad_text = "invalid exact decimal: Invalid decimal: unknown character";
@@ -101,19 +83,6 @@ TEST(OrderBookEventValue, FirstBadTextWinsInListOrder) {
                                   std::vector<TextChange>{{"ask", "1", "1"}, {"bid", "1", " 1"}, {"x", "1", "1"}})
                 .error(),
             bad_text);
-}
-
-TEST(OrderBookEventValue, SnapshotInternsBeforeParsingAndDeltaAfter) {
-  const std::vector<TextLevel> bad_level{{"-1", "1"}};
-  const std::vector<TextChange> bad_change{{"up", "1", "1"}};
-
-  std::uint16_t before = probe_id();
-  ASSERT_FALSE(OrderBookEvent::snapshot("obe-failed-snapshot", 0, 0, bad_level, {}).has_value());
-  EXPECT_EQ(probe_id(), before + 2);  // the snapshot's name took an id
-
-  before = probe_id();
-  ASSERT_FALSE(OrderBookEvent::delta("obe-failed-delta", 0, 0, bad_change).has_value());
-  EXPECT_EQ(probe_id(), before + 1);  // nothing interned
 }
 
 }  // namespace
