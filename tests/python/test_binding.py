@@ -80,31 +80,21 @@ def test_binding_errors_name_the_function_and_the_arguments(probe):
         (lambda: p.texts(), "texts() missing 1 required positional argument: 'name'"),
         (lambda: probe.Probe.integers(1), "integers() missing 2 required positional arguments: "
                                           "'signed' and 'unsigned'"),
-        (lambda: probe.Probe.lists(), "lists() missing 2 required positional arguments: "
-                                      "'counts' and 'pairs'"),
         (lambda: p.texts("a", "volume"), "texts() takes 1 positional argument but 2 were given"),
         (lambda: probe.Probe.integers(1, 2, 3, 4, 5),
          "integers() takes from 3 to 4 positional arguments but 5 were given"),
-        (lambda: p.changes(1), "changes() takes 0 positional arguments but 1 was given"),
         (lambda: p.texts("a", name="b"), "texts() got multiple values for argument 'name'"),
         (lambda: p.texts("a", sauce="x"), "texts() got an unexpected keyword argument 'sauce'"),
-        (lambda: p.changes(x=1), "changes() got an unexpected keyword argument 'x'"),
         (lambda: probe.Probe(1), "Probe() takes 0 positional arguments but 1 was given"),
-        (lambda: probe.Probe(colour=1), "Probe() got an unexpected keyword argument 'colour'"),
     ]
     for call, message in rows:
         assert raises(TypeError, call) == message
 
 
 def test_keyword_only_parameters_refuse_positions(probe):
-    p = probe.Probe()
-    assert raises(TypeError, lambda: p.texts("a", "volume", "x")) == \
-        "texts() takes 1 positional argument but 3 were given"
     assert raises(TypeError, lambda: probe.Probe.reals(1.0, 2.0)) == \
         "reals() takes 1 positional argument but 2 were given"
     assert probe.Probe.reals(1.0, other=2.0) == (1.0, 2.0)
-    assert raises(TypeError, lambda: probe.Probe("x")) == \
-        "Probe() takes 0 positional arguments but 1 was given"
     assert probe.Probe(label="x").changes() == (0, "x")
 
 
@@ -154,18 +144,14 @@ def test_integers_use_the_index_protocol_and_their_ranges(probe):
     overflow = [
         ((256, 0, 0), "int too big to convert"),
         ((-1, 0, 0), "can't convert negative int to unsigned"),
-        ((0, 2**63, 0), "int too big to convert"),
         ((0, -2**63 - 1, 0), "int too big to convert"),
         ((0, 0, 2**64), "int too big to convert"),
-        ((0, 0, -1), "can't convert negative int to unsigned"),
     ]
     for args, message in overflow:
         assert raises(OverflowError, lambda: integers(*args)) == message
     assert raises(OverflowError, lambda: integers(0, 0, 0, -1)) == "can't convert negative int to unsigned"
     wrong = [
         ((1.0, 0, 0), "small", "float"),
-        ((0, "1", 0), "signed", "str"),
-        ((0, 0, None), "unsigned", "NoneType"),
         ((0, 0, 0, 2.5), "size", "float"),
     ]
     for args, name, type_name in wrong:
@@ -196,18 +182,12 @@ def test_sequences_accept_any_sequence_but_a_str(probe):
         ((("12",), []), TypeError, "argument 'counts': 'str' object cannot be interpreted as an integer"),
         (("12", []), TypeError, "argument 'counts': Can't extract `str` to `Vec`"),
         ((5, []), TypeError, "argument 'counts': 'int' object cannot be converted to 'Sequence'"),
-        (({1: 2}, []), TypeError, "argument 'counts': 'dict' object cannot be converted to 'Sequence'"),
         (([1, -1], []), OverflowError, "can't convert negative int to unsigned"),
-        (([1, 1.0], []), TypeError, "argument 'counts': 'float' object cannot be interpreted as an integer"),
-        (([], "ab"), TypeError, "argument 'pairs': Can't extract `str` to `Vec`"),
         (([], ["ab"]), TypeError, "argument 'pairs': 'str' object cannot be converted to 'Sequence'"),
-        (([], [5]), TypeError, "argument 'pairs': 'int' object cannot be converted to 'Sequence'"),
         (([], [("a",)]), ValueError, "expected a sequence of length 2 (got 1)"),
-        (([], [("a", "b", "c")]), ValueError, "expected a sequence of length 2 (got 3)"),
         (([], [("a", 1)]), TypeError, "argument 'pairs': 'int' object cannot be converted to 'PyString'"),
         (([], [], [0, 1]), TypeError, "argument 'clip': 'list' object cannot be converted to 'PyTuple'"),
         (([], [], (0, 1, 2)), ValueError, "expected tuple of length 2, but got tuple of length 3"),
-        (([], [], ()), ValueError, "expected tuple of length 2, but got tuple of length 0"),
         (([], [], (0, "1")), TypeError, "argument 'clip': must be real number, not str"),
     ]
     for args, exception, message in rows:

@@ -1,8 +1,9 @@
 // A stand-in for the pipeline's refresh in tests: layer-1 transformers over a
 // raw vector, then the stage runtime (or layer 1 straight into the model
-// vector when there is no stage).
+// vector when there is no stage); and a comparison of values with NaN.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -22,6 +23,19 @@ namespace vorn::testing {
 
 inline std::vector<std::string_view> views(const std::vector<std::string>& ids) {
   return {ids.begin(), ids.end()};
+}
+
+// Equal values, NaN where NaN is expected.
+inline void expect_values(const std::vector<double>& actual, const std::vector<double>& expected,
+                          const std::string& what) {
+  ASSERT_EQ(actual.size(), expected.size()) << what;
+  for (std::size_t i = 0; i < actual.size(); ++i) {
+    if (std::isnan(expected[i])) {
+      EXPECT_TRUE(std::isnan(actual[i])) << what << " [" << i << "] = " << actual[i];
+    } else {
+      EXPECT_EQ(actual[i], expected[i]) << what << " [" << i << "]";
+    }
+  }
 }
 
 struct RefreshHarness {

@@ -1,5 +1,5 @@
-// Hand-worked sequencing scenarios and the prepare/commit contract; the random
-// streams of book_model_test.cpp cover the rest of the sequencing rules.
+// Two hand-worked sequencing scenarios and the prepare/commit contract; the
+// random streams of book_model_test.cpp cover the sequencing rules at large.
 #include "engine/order_book/book.hpp"
 
 #include <gtest/gtest.h>
@@ -65,21 +65,6 @@ TEST(OrderBookSequencing, Scenarios) {
         {bid_delta(105), kBuffered, kDesynced}, {bid_delta(107), SequenceGap{106, 107}, kDesynced},
         {bid_delta(105), kIgnored, kDesynced}, {empty_snapshot(103), SnapshotHistoryGap{103, 106, 107}, kDesynced}},
        102, {101, 102, 104, 105, 107}},
-      {"deltas before the first snapshot are held; stale snapshots refused", contiguous, 10,
-       {{bid_delta(5), kBuffered, kAwaiting}, {bid_delta(6), kBuffered, kAwaiting},
-        {bid_delta(7), kBuffered, kAwaiting}, {empty_snapshot(3), SnapshotHistoryGap{3, 4, 5}, kAwaiting},
-        {empty_snapshot(6), kApplied, kSynced}, {empty_snapshot(6), StaleSnapshot{6, 6}, kSynced},
-        {empty_snapshot(2), StaleSnapshot{6, 2}, kSynced}},
-       7, {7}},
-      {"a gap while awaiting holds the delta and keeps the state", contiguous, 10,
-       {{bid_delta(5), kBuffered, kAwaiting}, {bid_delta(7), SequenceGap{6, 7}, kAwaiting},
-        {bid_delta(6), kIgnored, kAwaiting}, {empty_snapshot(4), SnapshotHistoryGap{4, 6, 7}, kAwaiting},
-        {empty_snapshot(6), kApplied, kSynced}},
-       7, {7}},
-      {"monotonic held deltas are not checked for gaps", UpdatePolicy::Monotonic, 10,
-       {{bid_delta(5), kBuffered, kAwaiting}, {bid_delta(9), kBuffered, kAwaiting},
-        {bid_delta(8), kIgnored, kAwaiting}, {empty_snapshot(2), kApplied, kSynced}},
-       9, {5, 9}},
       {"a full buffer desynchronizes until a snapshot", contiguous, 2,
        {{empty_snapshot(10), kApplied, kSynced}, {bid_delta(11), kApplied, kSynced},
         {bid_delta(12), kApplied, kSynced}, {bid_delta(12), kIgnored, kSynced},

@@ -15,9 +15,12 @@
 
 #include "engine/features/pipeline/normal_quantile.hpp"
 #include "engine/features/pipeline/stage_math.hpp"
+#include "tests/engine/features/refresh_harness.hpp"
 
 namespace vorn {
 namespace {
+
+using testing::expect_values;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -41,17 +44,6 @@ Applied apply_once(const FittedStage& stage, const std::vector<double>& x, const
   std::vector<std::uint8_t> out_flags(width, 7);
   compiled->apply(x, flags, out, out_flags, true);
   return {{out.cells().begin(), out.cells().end()}, out_flags};
-}
-
-void expect_values(const std::vector<double>& actual, const std::vector<double>& expected, const std::string& what) {
-  ASSERT_EQ(actual.size(), expected.size()) << what;
-  for (std::size_t i = 0; i < actual.size(); ++i) {
-    if (std::isnan(expected[i])) {
-      EXPECT_TRUE(std::isnan(actual[i])) << what << " [" << i << "] = " << actual[i];
-    } else {
-      EXPECT_EQ(actual[i], expected[i]) << what << " [" << i << "]";
-    }
-  }
 }
 
 TEST(CompiledStage, PositionalStagesAndTheirFlags) {

@@ -67,9 +67,6 @@ TEST(TransformersValidate, LayoutAndOutputIds) {
       {"input compared byte for byte", {Identity{"A", "x"}}, kIds, at(0, kNotFound)},
       {"output equal to its own input", {Identity{"a", "a"}, Lagged{1, "b", "b"}}, kIds, "ok"},
       {"reserved output", {Identity{"a", "x"}, Identity{"a", "__reserved_x"}}, kIds, at(1, kReserved)},
-      {"reserved prefix itself", {Identity{"a", "__reserved_"}}, kIds, at(0, kReserved)},
-      {"ten-byte prefix is not reserved", {Identity{"a", "__reserved"}}, kIds, "ok"},
-      {"reserved test is case-sensitive", {Identity{"a", "__RESERVED_x"}}, kIds, "ok"},
       {"duplicate output", {Identity{"a", "x"}, Identity{"b", "y"}, Scale{0.0, 1.0, "c", "x"}}, kIds, at(2, kDuplicate)},
   });
 }
@@ -77,19 +74,12 @@ TEST(TransformersValidate, LayoutAndOutputIds) {
 TEST(TransformersValidate, AverageWindowsAndGroups) {
   run({
       {"EMA window 0", {Ema{kFirst, 0, "a", "x"}}, kIds, at(0, "average window must be positive")},
-      {"SMA window 0", {Identity{"a", "y"}, Sma{kFull, 0, "a", "x"}}, kIds, at(1, "average window must be positive")},
       {"huge windows validate", {Ema{kFirst, UINT64_MAX, "a", "x"}, Sma{kFirst, UINT64_MAX, "a", "y"}}, kIds, "ok"},
       {"sixteen EMAs", emas(16, kFirst), kIds, "ok"},
       {"seventeenth EMA", emas(17, kFirst), kIds, at(16, "too many compatible average outputs (maximum 16)")},
       {"sixteen per warm-up policy", concat(emas(16, kFirst), emas(16, kFull)), kIds, "ok"},
       {"sixteen per input", concat(emas(16, kFirst, "a"), emas(16, kFirst, "b")), kIds, "ok"},
-      {"EMA and SMA counted apart",
-       [] {
-         auto list = emas(16, kFirst);
-         for (std::uint64_t w = 1; w <= 16; ++w) list.emplace_back(Sma{kFirst, w, "a", fmt::format("s{}", w)});
-         return list;
-       }(),
-       kIds, "ok"},
+      {"EMA and SMA counted apart", concat(emas(16, kFirst), {Sma{kFirst, 1, "a", "s"}}), kIds, "ok"},
   });
 }
 
@@ -103,11 +93,8 @@ TEST(TransformersValidate, LagsAndScaling) {
       {"lag 10001", {Lagged{10000, "a", "x"}, Lagged{10001, "a", "y"}}, kIds,
        at(1, "lag window exceeds the maximum of 10000 values")},
       {"mean NaN", {Scale{kNaN, 1.0, "a", "x"}}, kIds, at(0, not_finite_mean)},
-      {"mean -inf", {Scale{-kInf, 1.0, "a", "x"}}, kIds, at(0, not_finite_mean)},
       {"scale NaN", {Scale{0.0, kNaN, "a", "x"}}, kIds, at(0, not_finite_scale)},
-      {"scale inf", {Scale{0.0, kInf, "a", "x"}}, kIds, at(0, not_finite_scale)},
       {"scale 0", {Scale{0.0, 0.0, "a", "x"}}, kIds, at(0, not_positive)},
-      {"scale -0", {Scale{0.0, -0.0, "a", "x"}}, kIds, at(0, not_positive)},
       {"scale -1", {Scale{0.0, -1.0, "a", "x"}}, kIds, at(0, not_positive)},
       {"scale 5e-324", {Scale{0.0, 5e-324, "a", "x"}}, kIds, at(0, "standard-scaler inverse scale must be finite")},
       {"scale 1e-308 has a finite inverse", {Scale{0.0, 1e-308, "a", "x"}}, kIds, "ok"},
