@@ -80,6 +80,8 @@ def test_binding_errors_name_the_function_and_the_arguments(probe):
         (lambda: p.texts(), "texts() missing 1 required positional argument: 'name'"),
         (lambda: probe.Probe.integers(1), "integers() missing 2 required positional arguments: "
                                           "'signed' and 'unsigned'"),
+        (lambda: probe.Probe.integers(), "integers() missing 3 required positional arguments: "
+                                         "'small', 'signed', and 'unsigned'"),
         (lambda: p.texts("a", "volume"), "texts() takes 1 positional argument but 2 were given"),
         (lambda: probe.Probe.integers(1, 2, 3, 4, 5),
          "integers() takes from 3 to 4 positional arguments but 5 were given"),
@@ -152,6 +154,7 @@ def test_integers_use_the_index_protocol_and_their_ranges(probe):
     assert raises(OverflowError, lambda: integers(0, 0, 0, -1)) == "can't convert negative int to unsigned"
     wrong = [
         ((1.0, 0, 0), "small", "float"),
+        ((0, 0, None), "unsigned", "NoneType"),
         ((0, 0, 0, 2.5), "size", "float"),
     ]
     for args, name, type_name in wrong:
@@ -182,6 +185,7 @@ def test_sequences_accept_any_sequence_but_a_str(probe):
         ((("12",), []), TypeError, "argument 'counts': 'str' object cannot be interpreted as an integer"),
         (("12", []), TypeError, "argument 'counts': Can't extract `str` to `Vec`"),
         ((5, []), TypeError, "argument 'counts': 'int' object cannot be converted to 'Sequence'"),
+        ((None, []), TypeError, "argument 'counts': 'NoneType' object cannot be converted to 'Sequence'"),
         (([1, -1], []), OverflowError, "can't convert negative int to unsigned"),
         (([], ["ab"]), TypeError, "argument 'pairs': 'str' object cannot be converted to 'Sequence'"),
         (([], [("a",)]), ValueError, "expected a sequence of length 2 (got 1)"),
