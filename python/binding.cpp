@@ -80,6 +80,12 @@ void SavedError::restore() {
 }
 #pragma GCC diagnostic pop
 
+PyObject* new_str(std::string_view text) {
+  PyObject* str = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+  if (str == nullptr) fail_with_current();
+  return str;
+}
+
 std::string type_name(PyObject* object) {
   Ref name = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__name__"));
   Py_ssize_t size = 0;

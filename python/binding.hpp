@@ -121,6 +121,10 @@ PyObject* guarded(F&& body) noexcept {
   return guarded(std::forward<F>(body), static_cast<PyObject*>(nullptr));
 }
 
+// A new str from UTF-8 text of its byte length (embedded NULs kept); throws
+// PythonError (UnicodeDecodeError for text that is not UTF-8).
+PyObject* new_str(std::string_view text);
+
 // The name of an object's type ("int", "OrderBookEvent"), for messages.
 std::string type_name(PyObject* object);
 

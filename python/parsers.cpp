@@ -1,5 +1,6 @@
 #include "python/parsers.hpp"
 
+#include <charconv>
 #include <cstdint>
 #include <optional>
 
@@ -18,6 +19,17 @@ bool is_white_space(char32_t c) {
 }
 
 bool is_continuation(char c) { return (static_cast<unsigned char>(c) & 0xc0) == 0x80; }
+
+// One part of a UTC offset: an optional sign and at least one ASCII digit,
+// within 64 signed bits.
+std::optional<std::int64_t> offset_part(std::string_view text) {
+  const bool negative = text.starts_with('-');
+  if (negative || text.starts_with('+')) text.remove_prefix(1);
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) return std::nullopt;
+  std::int64_t value = 0;
+  if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc{}) return std::nullopt;
+  return negative ? -value : value;
+}
 
 }  // namespace
 
@@ -89,6 +101,26 @@ Parsed<ValueField> parse_value_source(std::string_view text) {
   return std::unexpected(fmt::format(
       "invalid `source` {}; expected \"price\", \"volume\", \"trade_price\", or \"trade_volume\"",
       debug_quoted(text)));
+}
+
+Parsed<std::int64_t> parse_tz_offset(std::string_view tz) {
+  std::string_view text = trim_white_space(tz);
+  if (text.starts_with("UTC")) text.remove_prefix(3);
+  if (text.empty()) return 0;
+  const std::int64_t sign = text[0] == '-' ? -1 : 1;
+  const std::size_t colon = text.find(':');
+  const std::optional<std::int64_t> hours = offset_part(text.substr(1, colon - 1));
+  const std::optional<std::int64_t> minutes =
+      colon == std::string_view::npos ? 0 : offset_part(text.substr(colon + 1));
+  const bool valid = (text[0] == '+' || text[0] == '-') && hours && minutes && *hours >= 0 &&
+                     *minutes >= 0 && *minutes <= 59 && (*hours < 14 || (*hours == 14 && *minutes == 0));
+  if (!valid) {
+    return std::unexpected(fmt::format(
+        "invalid `tz` {}; use \"UTC\" or a fixed offset like \"UTC+3\" or \"-05:30\" (named zones are "
+        "not supported: the core has no timezone database)",
+        debug_quoted(tz)));
+  }
+  return sign * (*hours * 3'600'000 + *minutes * 60'000);
 }
 
 Result<Symbol> intern_symbol(std::string_view name) { return symbols::intern(name); }

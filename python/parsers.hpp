@@ -4,6 +4,7 @@
 // caller raises as ValueError (`or_raise`).
 #pragma once
 
+#include <cstdint>
 #include <expected>
 #include <span>
 #include <string>
@@ -36,6 +37,11 @@ Parsed<std::vector<Duration>> parse_durations(std::span<const std::string> texts
 
 // Exactly "price", "volume", "trade_price" or "trade_volume".
 Parsed<ValueField> parse_value_source(std::string_view text);
+
+// A fixed UTC offset in milliseconds: inside white space, an optional "UTC",
+// then nothing (offset 0) or a sign, hours and optional ":minutes", each part
+// an integer that may carry its own sign but is not negative; at most +-14:00.
+Parsed<std::int64_t> parse_tz_offset(std::string_view tz);
 
 // Interns a symbol name (ASCII letters lower-cased; "__global__" is id 0).
 Result<Symbol> intern_symbol(std::string_view name);
