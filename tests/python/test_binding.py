@@ -14,6 +14,8 @@ import sysconfig
 
 import pytest
 
+from helpers import raised
+
 ROOT = pathlib.Path(__file__).resolve().parents[2]
 SOURCES = [
     ROOT / "tests/python/binding_probe.cpp",
@@ -51,13 +53,6 @@ def probe(tmp_path_factory):
     return module
 
 
-def raises(exception, call):
-    with pytest.raises(exception) as info:
-        call()
-    assert type(info.value) is exception
-    return str(info.value)
-
-
 # ---- binding: positional, keyword-only, defaults --------------------------------------
 
 
@@ -90,11 +85,11 @@ def test_binding_errors_name_the_function_and_the_arguments(probe):
         (lambda: probe.Probe(1), "Probe() takes 0 positional arguments but 1 was given"),
     ]
     for call, message in rows:
-        assert raises(TypeError, call) == message
+        assert raised(TypeError, call) == message
 
 
 def test_keyword_only_parameters_refuse_positions(probe):
-    assert raises(TypeError, lambda: probe.Probe.reals(1.0, 2.0)) == \
+    assert raised(TypeError, lambda: probe.Probe.reals(1.0, 2.0)) == \
         "reals() takes 1 positional argument but 2 were given"
     assert probe.Probe.reals(1.0, other=2.0) == (1.0, 2.0)
     assert probe.Probe(label="x").changes() == (0, "x")
@@ -102,9 +97,9 @@ def test_keyword_only_parameters_refuse_positions(probe):
 
 def test_text_defaults_refuse_none_and_none_defaults_mean_absent(probe):
     p = probe.Probe()
-    assert raises(TypeError, lambda: p.texts("a", source=None)) == \
+    assert raised(TypeError, lambda: p.texts("a", source=None)) == \
         "argument 'source': 'NoneType' object cannot be converted to 'PyString'"
-    assert raises(TypeError, lambda: probe.Probe(label=None)) == \
+    assert raised(TypeError, lambda: probe.Probe(label=None)) == \
         "argument 'label': 'NoneType' object cannot be converted to 'PyString'"
     assert probe.Probe().changes() == (0, "plain")
     assert p.texts("a", id=None) == ("a", "price", None)
@@ -127,7 +122,7 @@ def test_texts_keep_their_byte_length(probe):
 
     assert p.texts(Name("sub")) == ("sub", "price", None)
     for value, type_name in [(1, "int"), (b"a", "bytes"), (1.5, "float"), (["a"], "list")]:
-        assert raises(TypeError, lambda: p.texts(value)) == \
+        assert raised(TypeError, lambda: p.texts(value)) == \
             f"argument 'name': '{type_name}' object cannot be converted to 'PyString'"
     # A lone surrogate has no UTF-8 form: the interpreter's error, unprefixed.
     with pytest.raises(UnicodeEncodeError):
@@ -150,15 +145,15 @@ def test_integers_use_the_index_protocol_and_their_ranges(probe):
         ((0, 0, 2**64), "int too big to convert"),
     ]
     for args, message in overflow:
-        assert raises(OverflowError, lambda: integers(*args)) == message
-    assert raises(OverflowError, lambda: integers(0, 0, 0, -1)) == "can't convert negative int to unsigned"
+        assert raised(OverflowError, lambda: integers(*args)) == message
+    assert raised(OverflowError, lambda: integers(0, 0, 0, -1)) == "can't convert negative int to unsigned"
     wrong = [
         ((1.0, 0, 0), "small", "float"),
         ((0, 0, None), "unsigned", "NoneType"),
         ((0, 0, 0, 2.5), "size", "float"),
     ]
     for args, name, type_name in wrong:
-        assert raises(TypeError, lambda: integers(*args)) == \
+        assert raised(TypeError, lambda: integers(*args)) == \
             f"argument '{name}': '{type_name}' object cannot be interpreted as an integer"
 
 
@@ -170,9 +165,9 @@ def test_reals_use_the_float_conversion(probe):
     reals = probe.Probe.reals
     assert reals(1) == (1.0, None)
     assert reals(Real(), other=True) == (2.5, 1.0)
-    assert raises(OverflowError, lambda: reals(10**400)) == "int too large to convert to float"
-    assert raises(TypeError, lambda: reals("1.0")) == "argument 'value': must be real number, not str"
-    assert raises(TypeError, lambda: reals(1.0, other=[1])) == \
+    assert raised(OverflowError, lambda: reals(10**400)) == "int too large to convert to float"
+    assert raised(TypeError, lambda: reals("1.0")) == "argument 'value': must be real number, not str"
+    assert raised(TypeError, lambda: reals(1.0, other=[1])) == \
         "argument 'other': must be real number, not list"
 
 
@@ -195,9 +190,9 @@ def test_sequences_accept_any_sequence_but_a_str(probe):
         (([], [], (0, "1")), TypeError, "argument 'clip': must be real number, not str"),
     ]
     for args, exception, message in rows:
-        assert raises(exception, lambda: lists(*args)) == message, args
+        assert raised(exception, lambda: lists(*args)) == message, args
     # Arguments are converted in order: the first bad one wins.
-    assert raises(TypeError, lambda: lists("x", "y", [])) == "argument 'counts': Can't extract `str` to `Vec`"
+    assert raised(TypeError, lambda: lists("x", "y", [])) == "argument 'counts': Can't extract `str` to `Vec`"
 
 
 def test_custom_sequences_are_read_by_iteration_and_their_errors_pass(probe):
@@ -223,8 +218,8 @@ def test_custom_sequences_are_read_by_iteration_and_their_errors_pass(probe):
             return "ab"[index]
 
     assert probe.Probe.lists(Items([4, 5]), Items([Pair()])) == ([4, 5], [("a", "b")], None)
-    assert raises(RuntimeError, lambda: probe.Probe.lists(Items([4, 5], fail_at=1), [])) == "no item"
-    assert raises(TypeError, lambda: probe.Probe.lists(Items([4], fail_at=1, error=TypeError), [])) == \
+    assert raised(RuntimeError, lambda: probe.Probe.lists(Items([4, 5], fail_at=1), [])) == "no item"
+    assert raised(TypeError, lambda: probe.Probe.lists(Items([4], fail_at=1, error=TypeError), [])) == \
         "argument 'counts': no item"
 
 
@@ -234,7 +229,7 @@ def test_dicts(probe):
 
     assert probe.Probe.mapping(entries={"a": 1}) == 1
     assert probe.Probe.mapping(entries=Sub(a=1, b=2)) == 2
-    assert raises(TypeError, lambda: probe.Probe.mapping(entries=[("a", 1)])) == \
+    assert raised(TypeError, lambda: probe.Probe.mapping(entries=[("a", 1)])) == \
         "argument 'entries': 'list' object cannot be converted to 'PyDict'"
 
 
@@ -303,8 +298,8 @@ def test_object_arguments_and_borrows_of_two_objects(probe):
     p.absorb(other=q)
     assert p.changes() == (2, "plain")
     # The receiver is borrowed exclusively, so it cannot be its own source.
-    assert raises(RuntimeError, lambda: p.absorb(p)) == "Already mutably borrowed"
-    assert raises(TypeError, lambda: p.absorb(5)) == \
+    assert raised(RuntimeError, lambda: p.absorb(p)) == "Already mutably borrowed"
+    assert raised(TypeError, lambda: p.absorb(5)) == \
         "argument 'other': 'int' object cannot be converted to 'Probe'"
     assert p.changes() == (2, "plain")
 
@@ -313,7 +308,7 @@ def test_properties_with_setters(probe):
     p = probe.Probe()
     p.label = "renamed"
     assert p.label == "renamed" and p.label_read_only == "renamed"
-    assert raises(TypeError, lambda: setattr(p, "label", 5)) == \
+    assert raised(TypeError, lambda: setattr(p, "label", 5)) == \
         "argument 'value': 'int' object cannot be converted to 'PyString'"
     with pytest.raises(AttributeError) as info:
         del p.label
@@ -321,7 +316,7 @@ def test_properties_with_setters(probe):
     with pytest.raises(AttributeError):
         p.label_read_only = "x"
     # Assigning while the object is borrowed is refused, and changes nothing.
-    assert raises(RuntimeError, lambda: p.read_with(lambda: setattr(p, "label", "x"))) == "Already borrowed"
+    assert raised(RuntimeError, lambda: p.read_with(lambda: setattr(p, "label", "x"))) == "Already borrowed"
     assert p.label == "renamed"
     assert probe.Probe.label.__doc__ == "The probe's label."
 
@@ -332,10 +327,10 @@ def test_properties_with_setters(probe):
 def test_cpp_failures_become_python_exceptions(probe):
     assert issubclass(probe.PanicException, BaseException)
     assert not issubclass(probe.PanicException, Exception)
-    assert raises(probe.PanicException, lambda: probe.Probe.fail("panic")) == "invariant broken: probe"
-    assert raises(probe.PanicException, lambda: probe.Probe.fail("other")) == "a stray exception"
-    assert raises(probe.PanicException, lambda: probe.Probe.fail("unknown")) == "unknown internal error"
-    assert raises(ValueError, lambda: probe.Probe.fail("parser")) == "parser says no"
+    assert raised(probe.PanicException, lambda: probe.Probe.fail("panic")) == "invariant broken: probe"
+    assert raised(probe.PanicException, lambda: probe.Probe.fail("other")) == "a stray exception"
+    assert raised(probe.PanicException, lambda: probe.Probe.fail("unknown")) == "unknown internal error"
+    assert raised(ValueError, lambda: probe.Probe.fail("parser")) == "parser says no"
     with pytest.raises(MemoryError):
         probe.Probe.fail("memory")
 

@@ -10,6 +10,7 @@ import textwrap
 import pytest
 
 from _vorn import FeatureExtractorSpec as S, WarmupPolicy as W
+from helpers import raised
 
 B = "symbol=3:btc:source="
 G = "symbol=10:__global__:source="
@@ -20,13 +21,6 @@ TIMED = "aggregation_ns=1000000000:window_ns=5000000000:warmup=full_window"
 CAPACITY = "invalid argument: feature vector capacity {} is smaller than active length {}"
 TZ = ('invalid `tz` " bad "; use "UTC" or a fixed offset like "UTC+3" or "-05:30" '
       '(named zones are not supported: the core has no timezone database)')
-
-
-def raised(exception, call):
-    with pytest.raises(exception) as info:
-        call()
-    assert type(info.value) is exception
-    return str(info.value)
 
 
 def state(spec):

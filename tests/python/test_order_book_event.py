@@ -11,19 +11,13 @@ import tracemalloc
 import pytest
 
 from _vorn import OrderBookEvent
+from helpers import raised
 
 snapshot = OrderBookEvent.snapshot
 delta = OrderBookEvent.delta
 NONNEGATIVE = "book prices and sizes must be nonnegative"
 BAD_SIDE = "book side must be bid or ask"
 LIMIT = "invalid argument: symbol count 513 exceeds limit 512"
-
-
-def message(exception, call):
-    with pytest.raises(exception) as info:
-        call()
-    assert type(info.value) is exception
-    return str(info.value)
 
 
 def test_class_surface_and_docstrings():
@@ -44,7 +38,7 @@ def test_class_surface_and_docstrings():
 
 def test_no_constructor():
     for call in (lambda: OrderBookEvent(), lambda: OrderBookEvent("btc", 1, 2, [], [])):
-        assert message(TypeError, call) == "No constructor defined for OrderBookEvent"
+        assert raised(TypeError, call) == "No constructor defined for OrderBookEvent"
 
 
 def test_objects_are_immutable_plain_objects():
@@ -103,20 +97,20 @@ def test_each_argument_has_its_converter_and_name():
         (lambda: snapshot("s", 0, 0, [("1", "-0.01")], []), ValueError, NONNEGATIVE),
     ]
     for call, exception, text in rows:
-        assert message(exception, call) == text
+        assert raised(exception, call) == text
 
 
 def test_arguments_are_converted_in_order_before_any_text_is_parsed():
     # (The order of the parse checks is tested on the Python-free value.)
     # Every argument is converted, in signature order, before any text is
     # parsed: a type error in `asks` beats a bad decimal in `bids`.
-    assert message(TypeError, lambda: snapshot("s", 0, 0, [("x", "1")], [(1, "1")])) == \
+    assert raised(TypeError, lambda: snapshot("s", 0, 0, [("x", "1")], [(1, "1")])) == \
         "argument 'asks': 'int' object cannot be converted to 'PyString'"
-    assert message(TypeError, lambda: snapshot(1, "x", -1, "b", "a")) == \
+    assert raised(TypeError, lambda: snapshot(1, "x", -1, "b", "a")) == \
         "argument 'symbol': 'int' object cannot be converted to 'PyString'"
-    assert message(OverflowError, lambda: snapshot("s", 0, -1, "b", "a")) == \
+    assert raised(OverflowError, lambda: snapshot("s", 0, -1, "b", "a")) == \
         "can't convert negative int to unsigned"
-    assert message(TypeError, lambda: snapshot("s", 0, 0, [("1", "1"), (1.0, "1")], "a")) == \
+    assert raised(TypeError, lambda: snapshot("s", 0, 0, [("1", "1"), (1.0, "1")], "a")) == \
         "argument 'bids': 'float' object cannot be converted to 'PyString'"
 
 
