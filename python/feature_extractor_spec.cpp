@@ -177,9 +177,4 @@ PyObject* feature_extractor_spec_type() {
   return type;
 }
 
-FeatureExtractorSpec feature_extractor_spec_arg(Arg arg) {
-  Shared<AuthoredSpec> authored = borrow<AuthoredSpec>(instance_arg(arg, feature_extractor_spec_type()));
-  return authored->spec;
-}
-
 }  // namespace vorn::py

@@ -10,7 +10,7 @@
 #include "engine/features/feature_id.hpp"
 #include "engine/features/serde/feature_extractor_spec.hpp"
 #include "engine/order_book/book_config.hpp"
-#include "python/arguments.hpp"
+#include "python/binding.hpp"
 
 namespace vorn::py {
 
@@ -30,9 +30,5 @@ struct AuthoredSpec {
 
 // The class, made on first use (borrowed; throws PythonError).
 PyObject* feature_extractor_spec_type();
-
-// A copy of the core spec of an argument that must be a FeatureExtractorSpec,
-// taken under a shared borrow.
-FeatureExtractorSpec feature_extractor_spec_arg(Arg arg);
 
 }  // namespace vorn::py
