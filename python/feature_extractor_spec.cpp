@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "engine/features/serde/feature_extractor_spec_json.hpp"
 #include "python/spec_builders.hpp"
 
 namespace vorn::py {
@@ -88,6 +89,23 @@ PyObject* make(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   });
 }
 
+PyObject* from_json(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&] {
+    const auto [json] = kFromJson.bind<1>(args, nargs, kwnames);
+    const std::string_view document = text(json);
+    return new_instance(feature_extractor_spec_type(),
+                        AuthoredSpec{or_raise(serde::deserialize_feature_extractor_spec(document)), true});
+  });
+}
+
+PyObject* to_json(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&] {
+    kToJson.bind<0>(args, nargs, kwnames);
+    Shared<AuthoredSpec> authored = borrow<AuthoredSpec>(self);
+    return new_str(or_raise(serde::serialize_feature_extractor_spec(authored->spec)));
+  });
+}
+
 PyObject* indicator_count(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     kIndicatorCount.bind<0>(args, nargs, kwnames);
@@ -143,7 +161,8 @@ PyObject* get_checksum(PyObject* self, void*) {
 
 // The class's methods in order: its own, then the builders.
 PyMethodDef* method_table() {
-  const PyMethodDef own[] = {method_def(kIndicatorCount, indicator_count),
+  const PyMethodDef own[] = {method_def(kFromJson, from_json), method_def(kToJson, to_json),
+                             method_def(kIndicatorCount, indicator_count),
                              method_def(kOutputCount, output_count), method_def(kFeatureIds, feature_ids)};
   std::vector<PyMethodDef> all(std::begin(own), std::end(own));
   for (std::span<const PyMethodDef> family :
