@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench/allocation_counter.hpp"
-#include "engine/features/pipeline/stage_runtime.hpp"
+#include "engine/features/pipeline/pipeline.hpp"
 #include "engine/features/transformers/compile.hpp"
 
 namespace {
@@ -55,10 +55,7 @@ struct Refresh {
   }
 
   void run(std::span<const double> raw, std::span<const std::uint8_t> raw_flags) {
-    std::fill(model_flags.begin(), model_flags.end(), std::uint8_t{0});
-    stages.prepare_input();
-    for (Transformer& t : layer1) t.apply(raw, raw_flags, stages.input_values(), stages.input_flags(), true);
-    stages.apply(model, model_flags, true);
+    refresh_model(layer1, &stages, raw, raw_flags, model, model_flags, true);
   }
 };
 

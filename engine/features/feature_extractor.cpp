@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <expected>
 #include <string>
 #include <variant>
@@ -30,7 +29,7 @@ void check_layout(const Compilation& compilation, std::size_t length) {
 }  // namespace
 
 FeatureExtractor::FeatureExtractor(Compilation compilation, OrderBookStorage order_books, VecFeatureVector values,
-                                   Flags flags)
+                                   UpdateFlags flags)
     : values_(std::move(values)),
       flags_(std::move(flags)),
       derivations_(std::move(compilation.derivations)),
@@ -56,18 +55,13 @@ Result<FeatureExtractor> FeatureExtractor::try_new(Compilation compilation,
     }
   }
   std::ranges::fill(values.cells(), kNoValue);
-  Flags flags;
-  if (values.capacity() > 0) {
-    flags.reset(static_cast<std::uint8_t*>(std::calloc(values.capacity(), 1)));
-    if (!flags) {
-      return std::unexpected(VornError{vorn_error::FeatureVectorCapacityMismatch{values.capacity(), 0}});
-    }
-  }
-  return FeatureExtractor(std::move(compilation), std::move(*storage), std::move(values), std::move(flags));
+  auto flags = UpdateFlags::try_new(values.capacity());
+  if (!flags) return std::unexpected(VornError{vorn_error::FeatureVectorCapacityMismatch{values.capacity(), 0}});
+  return FeatureExtractor(std::move(compilation), std::move(*storage), std::move(values), std::move(*flags));
 }
 
 void FeatureExtractor::clear_flags() {
-  if (values_.capacity() > 0) std::memset(flags_.get(), 0, values_.capacity());
+  flags_.clear();
 }
 
 std::size_t FeatureExtractor::run(std::span<const std::uint16_t> subscribers, const Event& event, OutputSink& sink) {

@@ -6,8 +6,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -20,6 +18,7 @@
 #include "engine/features/order_book_storage.hpp"
 #include "engine/order_book/book.hpp"
 #include "engine/symbols.hpp"
+#include "engine/update_flags.hpp"
 #include "engine/vectors.hpp"
 
 namespace vorn {
@@ -78,7 +77,7 @@ public:
 
   const VecFeatureVector& values() const { return values_; }
   // One flag per cell of the capacity: 1 when the last step wrote the cell.
-  std::span<const std::uint8_t> updated() const { return {flags_.get(), values_.capacity()}; }
+  std::span<const std::uint8_t> updated() const { return flags_.bytes(); }
   std::span<const FeatureId> ids() const { return ids_; }
   std::span<const std::uint8_t> is_context() const { return is_context_; }
   // None for a symbol without a completed event.
@@ -90,14 +89,10 @@ public:
   const OrderBookStorage& order_books() const { return order_books_; }
 
 private:
-  struct FreeFlags {
-    void operator()(std::uint8_t* flags) const { std::free(flags); }
-  };
-  using Flags = std::unique_ptr<std::uint8_t[], FreeFlags>;
+  FeatureExtractor(Compilation compilation, OrderBookStorage order_books, VecFeatureVector values,
+                   UpdateFlags flags);
 
-  FeatureExtractor(Compilation compilation, OrderBookStorage order_books, VecFeatureVector values, Flags flags);
-
-  OutputSink sink() { return OutputSink(values_, {flags_.get(), values_.capacity()}); }
+  OutputSink sink() { return OutputSink(values_, flags_.bytes()); }
   void clear_flags();
   // Runs the listed derivations on the event; returns how many ran.
   std::size_t run(std::span<const std::uint16_t> subscribers, const Event& event, OutputSink& sink);
@@ -107,7 +102,7 @@ private:
   std::optional<std::int64_t> last_event_timestamp_;
   std::optional<std::int64_t> watermark_;
   VecFeatureVector values_;
-  Flags flags_;
+  UpdateFlags flags_;
   std::vector<FeatureDerivation> derivations_;
   std::vector<CellRange> ranges_;
   std::vector<FeatureId> ids_;

@@ -14,6 +14,7 @@
 #include "engine/features/pipeline/compiled_stages.hpp"
 #include "engine/features/pipeline/stages.hpp"
 #include "engine/features/transformers/transformer_definition.hpp"
+#include "engine/update_flags.hpp"
 #include "engine/vectors.hpp"
 
 namespace vorn {
@@ -23,7 +24,8 @@ public:
   // None without stages. Every stage passed FittedStage::validate against the
   // layout before it (stage 0 against the layer-1 outputs). A scalar stage
   // whose transformer storage cannot be obtained is
-  // InvalidPipelineStage{stage index, display text of the compile error}.
+  // InvalidPipelineStage{stage index, display text of the compile error};
+  // buffers that cannot be obtained are ModelVectorCapacityMismatch{width, 0}.
   static Result<std::optional<StageRuntime>> create(std::span<const TransformerDefinition> layer1,
                                                     std::span<const FittedStage> stages);
 
@@ -34,7 +36,7 @@ public:
   // buffer; layer 1 then writes into input_values() and input_flags().
   void prepare_input();
   VecFeatureVector& input_values() { return values_a_; }
-  std::span<std::uint8_t> input_flags() { return flags_a_; }
+  std::span<std::uint8_t> input_flags() { return flags_a_.bytes(); }
 
   // Runs every stage in order, the last into `model` and `model_flags`.
   void apply(VecFeatureVector& model, std::span<std::uint8_t> model_flags, bool observed);
@@ -45,13 +47,13 @@ public:
   std::size_t stage_count() const { return stages_.size(); }
 
 private:
-  StageRuntime(VecFeatureVector values_a, VecFeatureVector values_b, std::size_t width,
+  StageRuntime(VecFeatureVector values_a, VecFeatureVector values_b, UpdateFlags flags_a, UpdateFlags flags_b,
                std::vector<CompiledStage> stages, std::size_t input_width);
 
   VecFeatureVector values_a_;
   VecFeatureVector values_b_;  // no cells with a single stage
-  std::vector<std::uint8_t> flags_a_;
-  std::vector<std::uint8_t> flags_b_;
+  UpdateFlags flags_a_;
+  UpdateFlags flags_b_;
   std::vector<CompiledStage> stages_;
   std::size_t input_width_ = 0;
 };

@@ -1,6 +1,6 @@
-// A stand-in for the pipeline's refresh in tests: layer-1 transformers over a
-// raw vector, then the stage runtime (or layer 1 straight into the model
-// vector when there is no stage); and a comparison of values with NaN.
+// The pipeline's refresh over a raw vector and flags that a test sets itself:
+// layer-1 transformers, then the stage runtime (or layer 1 straight into the
+// model vector when there is no stage); and a comparison of values with NaN.
 #pragma once
 
 #include <cmath>
@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/features/pipeline/stage_runtime.hpp"
+#include "engine/features/pipeline/pipeline.hpp"
 #include "engine/features/transformers/compile.hpp"
 #include "engine/features/transformers/validate.hpp"
 #include "engine/vectors.hpp"
@@ -61,14 +61,7 @@ struct RefreshHarness {
   }
 
   void refresh(std::span<const double> raw, std::span<const std::uint8_t> raw_flags, bool observed) {
-    std::fill(model_flags.begin(), model_flags.end(), std::uint8_t{0});
-    if (!stages) {
-      for (Transformer& t : layer1) t.apply(raw, raw_flags, model, model_flags, observed);
-      return;
-    }
-    stages->prepare_input();
-    for (Transformer& t : layer1) t.apply(raw, raw_flags, stages->input_values(), stages->input_flags(), observed);
-    stages->apply(model, model_flags, observed);
+    refresh_model(layer1, stages ? &*stages : nullptr, raw, raw_flags, model, model_flags, observed);
   }
 
   std::vector<double> values() const { return {model.active().begin(), model.active().end()}; }
