@@ -34,7 +34,7 @@ Result<PipelineSpec> PipelineSpec::with_stages(FeatureExtractorSpec feature_extr
                                                std::vector<TransformerDefinition> transformations,
                                                std::vector<FittedStage> stages, std::size_t capacity,
                                                std::optional<std::string> checksum) {
-  const std::size_t width = output_layout(transformations, stages).size();
+  const std::size_t width = final_width(transformations, stages);
   if (capacity < width) {
     return std::unexpected(VornError{InvalidArgumentError{argument_error::FeatureVectorCapacityTooSmall{capacity, width}}});
   }
@@ -55,7 +55,10 @@ Result<PipelineSpec> PipelineSpec::with_stages(FeatureExtractorSpec feature_extr
                       std::move(checksum), capacity);
 }
 
-std::size_t PipelineSpec::feature_vector_length() const { return output_layout(transformations_, stages_).size(); }
+std::size_t PipelineSpec::final_width(std::span<const TransformerDefinition> transformations,
+                                      std::span<const FittedStage> stages) {
+  return stages.empty() ? transformations.size() : stages.back().outputs().size();
+}
 
 std::vector<FeatureId> PipelineSpec::output_ids() const {
   std::vector<FeatureId> ids;

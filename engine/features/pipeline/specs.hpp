@@ -35,7 +35,9 @@ public:
 
   // The final width: the last stage's output count, or without stages the
   // number of transformations.
-  std::size_t feature_vector_length() const;
+  std::size_t feature_vector_length() const { return final_width(transformations_, stages_); }
+  static std::size_t final_width(std::span<const TransformerDefinition> transformations,
+                                 std::span<const FittedStage> stages);
   // The ids of the final layout, in order.
   std::vector<FeatureId> output_ids() const;
 
@@ -55,6 +57,8 @@ public:
   const std::vector<FittedStage>& stages() const { return stages_; }
   const std::optional<std::string>& checksum() const { return checksum_; }
   std::size_t capacity() const { return capacity_; }
+
+  friend bool operator==(const PipelineSpec&, const PipelineSpec&) = default;
 
 private:
   PipelineSpec(FeatureExtractorSpec feature_extractor, std::vector<TransformerDefinition> transformations,

@@ -74,6 +74,8 @@ public:
   const std::optional<std::string>& checksum() const { return checksum_; }
   std::size_t capacity() const { return capacity_; }
 
+  friend bool operator==(const FeatureExtractorSpec&, const FeatureExtractorSpec&) = default;
+
 private:
   Result<FeatureExtractor> build_into(std::optional<VecFeatureVector> storage) const;
 

@@ -59,7 +59,7 @@ JsonResult<IndicatorWire> read_indicator(const JsonValue& v) {
   return read_record<IndicatorWire>(
       v, {"struct IndicatorWire"}, required("kind", &IndicatorWire::kind, read_string),
       required("source", &IndicatorWire::source, read_source),
-      optional("warmup_policy", &IndicatorWire::warmup_policy, read_word<WarmupPolicy>(kWarmupWords)),
+      optional("warmup_policy", &IndicatorWire::warmup_policy, read_warmup_policy),
       optional("options", &IndicatorWire::options, read_options),
       optional("outputs", &IndicatorWire::outputs, list_of(read_output)));
 }
@@ -153,6 +153,10 @@ JsonOut write_order_book(const OrderBookConfigWire& book) {
 }
 
 }  // namespace
+
+JsonResult<WarmupPolicy> read_warmup_policy(const JsonValue& value) {
+  return read_word<WarmupPolicy>(kWarmupWords)(value);
+}
 
 JsonResult<FeatureExtractorSpecWire> read_feature_extractor_spec_wire(const JsonValue& value) {
   using W = FeatureExtractorSpecWire;

@@ -100,6 +100,9 @@ struct FeatureExtractorSpecWire {
   friend bool operator==(const FeatureExtractorSpecWire&, const FeatureExtractorSpecWire&) = default;
 };
 
+// "first_value" or "full_window", as the pipeline document's averages write it too.
+JsonResult<WarmupPolicy> read_warmup_policy(const JsonValue& value);
+
 // The whole document record; the first structural fault in document order.
 JsonResult<FeatureExtractorSpecWire> read_feature_extractor_spec_wire(const JsonValue& value);
 

@@ -1,6 +1,24 @@
 #include "engine/features/serde/json_writer.hpp"
 
+#include <cmath>
+
 namespace vorn::serde {
+
+std::optional<std::string> non_finite_number(const JsonOut& document) {
+  if (document.is_number_float()) {
+    return std::isfinite(document.get<double>()) ? std::nullopt : std::optional<std::string>("");
+  }
+  if (!document.is_structured()) return std::nullopt;
+  std::size_t index = 0;
+  for (const auto& [key, value] : document.items()) {
+    if (auto inner = non_finite_number(value)) {
+      const std::string step = document.is_array() ? "[" + std::to_string(index) + "]" : key;
+      return inner->empty() || inner->front() == '[' ? step + *inner : step + "." + *inner;
+    }
+    ++index;
+  }
+  return std::nullopt;
+}
 
 std::string pretty_text(const JsonOut& document) {
   // Every text in a spec arrives as valid UTF-8; a broken sequence would be

@@ -1,6 +1,7 @@
 // Writing spec documents: a record is an ordered JSON object whose keys print
 // in the order they were added; absent optional keys are left out; the
-// document prints with a two-space indent.
+// document prints with a two-space indent. Numbers JSON cannot hold are
+// found before printing.
 #pragma once
 
 #include <functional>
@@ -28,6 +29,10 @@ JsonOut write_list(const Range& items, Writer write = {}) {
   for (const auto& item : items) out.push_back(write(item));
   return out;
 }
+
+// The place of the first NaN or infinite number in document order, as
+// "model_input.stages[0].mean[2]"; none when every number is finite.
+std::optional<std::string> non_finite_number(const JsonOut& document);
 
 // Every entry on its own line, indented two spaces per level, written
 // "key": value; "[]" and "{}" for empty containers; strings escaped with

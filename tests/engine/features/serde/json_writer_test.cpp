@@ -46,6 +46,9 @@ TEST(JsonWriter, PrettyPrintsInKeyOrderWithoutAbsentKeys) {
   "scale": -2.0
 })");
   EXPECT_EQ(pretty_text(JsonOut("a\xff")), "\"a\ufffd\"");  // a broken sequence never aborts the write
+  EXPECT_EQ(non_finite_number(document), "dense.n");
+  EXPECT_EQ(non_finite_number(JsonOut{{"a", {1.0, JsonOut::array({2.0, -INFINITY})}}}), "a[1][1]");
+  EXPECT_EQ(non_finite_number(JsonOut{{"a", {1.0, "nan", 1e308}}}), std::nullopt);
 }
 
 }  // namespace

@@ -1,0 +1,163 @@
+#include "engine/features/serde/pipeline_spec.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "tests/engine/features/feature_test_support.hpp"
+
+namespace vorn::serde {
+namespace {
+
+using feature_test::text_of;
+
+std::string read_file(const std::string& name) {
+  std::ifstream file(std::string(VORN_TEST_DATA_DIR "/specs/") + name);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// Write, read back, write again: the same spec and the same bytes.
+void expect_round_trip(const PipelineSpec& spec) {
+  const auto text = serialize_pipeline_spec(spec);
+  ASSERT_TRUE(text) << text.error();
+  const auto back = deserialize_pipeline_spec(*text);
+  ASSERT_TRUE(back) << back.error();
+  EXPECT_TRUE(*back == spec);
+  EXPECT_EQ(serialize_pipeline_spec(*back).value(), *text);
+}
+
+// All five transformations and all eight stages, hand-written in the
+// writer's layout; the extremes of u64 windows and f64 numbers round-trip.
+TEST(PipelineSpecJson, GoldenDocumentReadsAndWritesBackByteForByte) {
+  const std::string golden = read_file("pipeline_all_stages.json");
+  const auto spec = deserialize_pipeline_spec(golden);
+  ASSERT_TRUE(spec) << spec.error();
+  EXPECT_EQ(serialize_pipeline_spec(*spec).value(), golden);
+  EXPECT_EQ(spec->transformations().size(), 5u);
+  EXPECT_EQ(spec->stages().size(), 8u);
+  EXPECT_EQ(std::pair(spec->capacity(), spec->output_ids()), std::pair(std::size_t{4}, std::vector<FeatureId>{{"pc0"}, {"pc1"}}));
+  EXPECT_EQ(spec->feature_extractor().checksum(), "raw-1");
+  EXPECT_TRUE(std::signbit(std::get<FittedStage::PowerTransform>(spec->stages()[4].value).lambdas[2]));
+  // The document reads; a pipeline of it cannot have its 2^64 - 1 sample window.
+  EXPECT_EQ(text_of(spec->build()),
+            "invalid transformation definition at index 1: transformation storage cannot be allocated");
+}
+
+// Any finite number, any unsigned capacity.
+TEST(PipelineSpecJson, GeneratedSpecsRoundTrip) {
+  const auto raw = deserialize_pipeline_spec(read_file("pipeline_all_stages.json"))->feature_extractor();
+  std::mt19937_64 rng(11);
+  const auto any_finite = [&] {
+    double v;
+    do v = std::bit_cast<double>(rng()); while (!std::isfinite(v));
+    return v;
+  };
+  for (int round = 0; round < 50; ++round) {
+    std::vector<TransformerDefinition> layer1;
+    FittedStage::StandardScale stage;
+    for (int i = 0; i < 8; ++i) {
+      const double scale = std::fabs(any_finite());
+      if (scale == 0.0 || !std::isfinite(1.0 / scale)) continue;
+      const std::string id = fmt::format("z{}", i);
+      layer1.emplace_back(TransformerDefinition::StandardScale{any_finite(), scale, "px", id});
+      stage.outputs.push_back(id);
+      stage.mean.push_back(any_finite());
+      stage.scale.push_back(scale);
+    }
+    const std::size_t capacity = round % 5 == 0 ? SIZE_MAX : layer1.size() + rng() % 3;
+    const auto spec = PipelineSpec::with_stages(raw, layer1, {stage}, capacity, round % 2 ? std::nullopt : std::optional<std::string>("m\"\\"));
+    ASSERT_TRUE(spec) << to_string(spec.error());
+    expect_round_trip(*spec);
+  }
+}
+
+// A small valid document with some of its parts replaced: "version",
+// "capacity", "length", "transformations" (the items), "stages" (the whole
+// entry) and "extra" (keys before the first one).
+std::string doc(const std::map<std::string, std::string>& parts = {}) {
+  const auto part = [&](const std::string& key, std::string_view fallback) {
+    const auto found = parts.find(key);
+    return found == parts.end() ? std::string(fallback) : found->second;
+  };
+  return fmt::format(R"({{{}"version":{},"checksum":null,"feature_extractor":{{"version":"2.0","capacity":1,"length":1,)"
+                     R"("required_events":[],"features":[{{"symbol":"__global__","indicators":[{{"kind":"context",)"
+                     R"("source":{{"type":"context"}},"options":{{"name":"x"}},"outputs":[{{"id":"x"}}]}}]}}]}},)"
+                     R"("model_input":{{"capacity":{},"length":{},"transformations":[{}]{}}}}})",
+                     part("extra", ""), part("version", R"("3.0")"), part("capacity", "2"), part("length", "1"),
+                     part("transformations", R"({"type":"identity","input":"x","output":"y"})"),
+                     part("stages", R"(,"stages":[])"));
+}
+
+// The message without the parser's position.
+std::string read_message(const std::string& text) {
+  const auto spec = deserialize_pipeline_spec(text);
+  if (spec) return "ok";
+  return spec.error().substr(0, spec.error().find(" at line "));
+}
+
+TEST(PipelineSpecJson, ReaderRefusesInCheckOrder) {
+  const std::string select = R"(,"stages":[{"type":"select","outputs":["x"],"input_indices":[0]}])";
+  const std::string bad_input = R"({"type":"identity","input":"nope","output":"y"})";
+  const std::string stage_prefix = R"(,"stages":[{"type":)";
+  const auto stage = [&](std::string_view rest) { return stage_prefix + std::string(rest) + "}]"; };
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {doc(), "ok"},
+      {doc({{"extra", "\"extra\":1,"}, {"version", R"("2.0")"}, {"stages", ""}}),
+       "unknown field `extra`, expected one of `version`, `checksum`, `feature_extractor`, `model_input`"},
+      {doc({{"version", R"("2.0")"}, {"stages", ""}}),
+       "unsupported model-input spec version \"2.0\"; expected 3.0; migrate sample averages to field extraction plus "
+       "sma/ema transformations and re-export"},
+      {doc({{"length", "5"}, {"stages", ""}}), "missing field model_input.stages"},
+      {doc({{"length", "5"}, {"stages", R"(,"stages":null)"}}), "missing field model_input.stages"},
+      {doc({{"capacity", "0"}, {"length", "2"}}),
+       "model_input.length 2 does not match transformation count or final stage width 1"},
+      {doc({{"capacity", "0"}, {"transformations", bad_input}}),
+       "model_input.capacity 0 is smaller than model_input.length 1"},
+      {doc({{"capacity", "1"}, {"transformations", bad_input}, {"stages", select}}),
+       "invalid transformation definition at index 0: input feature ID does not exist in the preceding layout"},
+      {doc({{"stages", select}}), "invalid pipeline stage 0: selected output IDs must match their input IDs"},
+      {doc({{"capacity", "0"}, {"length", "0"}, {"transformations", ""}}), "ok"},
+      {doc({{"length", "0"}, {"transformations", ""}, {"stages", stage(R"("scalar","transformations":[])")}}),
+       "invalid pipeline stage 0: input and output layouts must be nonempty"},
+      {doc({{"capacity", "18446744073709551615"}}), "ok"},
+      {doc({{"capacity", "null"}}), "invalid type: null, expected an unsigned integer"},
+      {doc({{"version", R"("3.0","version":"3.0")"}}), "duplicate field `version`"},
+      {doc({{"transformations", R"({"type":"ema","input":"x","output":"y","window":3})"}}),
+       "missing field `warmup_policy`"},
+      {doc({{"transformations", R"({"type":"identity","input":"x","output":"y","id":"y"})"}}),
+       "unknown field `id`, expected one of `input`, `output`"},
+      {doc({{"transformations", R"({"type":"log","input":"x"})"}}),
+       "unknown variant `log`, expected one of `ema`, `sma`, `identity`, `lagged`, `standard_scale`"},
+      {doc({{"stages", stage("5")}}), "invalid type: integer `5`, expected variant identifier"},
+      {doc({{"stages", stage(R"("min_max_scale","outputs":["y"],"scale":[1],"min":[0],"clip":null)")}}), "ok"},
+      {doc({{"stages", stage(R"("min_max_scale","outputs":["y"],"scale":[1],"min":[0],"clip":[0])")}}),
+       "invalid length 1, expected a tuple of size 2"},
+      {doc({{"stages", stage(R"("standard_scale","outputs":["y"],"mean":[null],"scale":[1])")}}),
+       "invalid type: null, expected a number"},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(read_message(text), expected) << text;
+
+  // An embedded document's own rule is reported where that document ends.
+  const std::string text = doc();
+  const std::string raw_version_1 = std::string(text).replace(text.find(R"("2.0")"), 5, R"("1.0")");
+  EXPECT_EQ(deserialize_pipeline_spec(raw_version_1).error(),
+            fmt::format("unsupported feature-vector spec version \"1.0\"; expected \"2.0\"; migrate sample averages to "
+                        "field extraction plus sma/ema pipeline transformations at line 1 column {}",
+                        text.find(R"(,"model_input")")));
+}
+
+}  // namespace
+}  // namespace vorn::serde
