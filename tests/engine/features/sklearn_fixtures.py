@@ -1,9 +1,12 @@
 """Writes tests/engine/data/sklearn_stages.json: fitted scikit-learn transformers
-as stage parameters, input rows and scikit-learn's own transform of those rows.
+as the stages of version "3.0" pipeline documents, input rows and
+scikit-learn's own transform of those rows.
 
-The C++ tests build the stages from these parameters, run the rows through the
-compiled stage runtime and compare with scikit-learn's output. Run from the
-repository root after `pip install scikit-learn` (needed only to regenerate):
+Each document reads its inputs as context features f0, f1, ... and copies them
+into layer 1. The C++ tests read the document, build the pipeline, feed each
+row as a context update and compare the model vector with scikit-learn's
+output. Run from the repository root after `pip install scikit-learn` (needed
+only to regenerate):
 
     python3 tests/engine/features/sklearn_fixtures.py
 """
@@ -59,11 +62,26 @@ def ids(n, prefix="f"):
     return [f"{prefix}{i}" for i in range(n)]
 
 
+def pipeline_document(input_ids, stages):
+    """Context features named by the input ids, copied into layer 1, then the stages."""
+    contexts = [{"kind": "context", "source": {"type": "context"}, "options": {"name": i},
+                 "outputs": [{"id": i}]} for i in input_ids]
+    width = len(stage_outputs(stages[-1]))
+    return {
+        "version": "3.0",
+        "feature_extractor": {"version": "2.0", "capacity": len(input_ids), "length": len(input_ids),
+                              "required_events": [],
+                              "features": [{"symbol": "__global__", "indicators": contexts}]},
+        "model_input": {"capacity": width, "length": width,
+                        "transformations": [{"type": "identity", "input": i, "output": i} for i in input_ids],
+                        "stages": stages},
+    }
+
+
 def case(name, input_ids, stages, rows, expected, tolerance):
     return {
         "name": name,
-        "input_ids": input_ids,
-        "stages": stages,
+        "document": pipeline_document(input_ids, stages),
         "rows": matrix(rows),
         "expected": matrix(expected),
         "tolerance": tolerance,

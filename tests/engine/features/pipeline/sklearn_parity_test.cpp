@@ -1,11 +1,13 @@
-// The compiled stages against scikit-learn's own transform of the same rows,
-// with parameters taken from fitted transformers (see sklearn_fixtures.py).
+// Pipelines read from documents whose stages carry the parameters of fitted
+// scikit-learn transformers (see sklearn_fixtures.py), fed row by row through
+// context features, against scikit-learn's own transform of the same rows.
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,7 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/features/pipeline/normal_quantile.hpp"
-#include "tests/engine/features/refresh_harness.hpp"
+#include "engine/features/serde/pipeline_spec.hpp"
 
 namespace vorn {
 namespace {
@@ -53,41 +55,6 @@ std::vector<std::vector<double>> matrix(const json& j) {
   return out;
 }
 
-std::optional<ClipBounds> clip_of(const json& stage, const char* key) {
-  if (!stage.contains(key)) return std::nullopt;
-  return ClipBounds{number(stage[key][0]), number(stage[key][1])};
-}
-
-FittedStage stage_of(const json& s) {
-  const auto type = s["type"].get<std::string>();
-  const auto outputs = s["outputs"].get<std::vector<std::string>>();
-  if (type == "standard_scale") return FittedStage::StandardScale{outputs, numbers(s["mean"]), numbers(s["scale"])};
-  if (type == "min_max_scale") {
-    return FittedStage::MinMaxScale{clip_of(s, "clip"), outputs, numbers(s["scale"]), numbers(s["min"])};
-  }
-  if (type == "power_transform") {
-    return FittedStage::PowerTransform{outputs, s["method"].get<std::string>(), numbers(s["lambdas"]),
-                                       numbers(s["mean"]), numbers(s["scale"])};
-  }
-  if (type == "quantile_transform") {
-    return FittedStage::QuantileTransform{clip_of(s, "normal_clip"), outputs,
-                                          s["output_distribution"].get<std::string>(),
-                                          matrix(s["quantiles"]), numbers(s["references"]),
-                                          s["all_nan_input_indices"].get<std::vector<std::size_t>>(),
-                                          number(s["bounds_threshold"])};
-  }
-  if (type == "simple_impute") {
-    return FittedStage::SimpleImpute{outputs, s["retained_input_indices"].get<std::vector<std::size_t>>(),
-                                     numbers(s["replacement_values"]),
-                                     s["indicator_input_indices"].get<std::vector<std::size_t>>()};
-  }
-  if (type == "select") return FittedStage::Select{outputs, s["input_indices"].get<std::vector<std::size_t>>()};
-  if (type == "pca") {
-    return FittedStage::Pca{outputs, numbers(s["mean"]), matrix(s["components"]), numbers(s["output_scale"])};
-  }
-  throw std::runtime_error("unknown stage " + type);
-}
-
 // Distance in units in the last place between two finite doubles.
 std::uint64_t ulps_between(double a, double b) {
   const auto ordered = [](double v) {
@@ -118,31 +85,31 @@ class SklearnParity : public ::testing::TestWithParam<std::size_t> {};
 TEST_P(SklearnParity, MatchesTransformOutput) {
   const json& c = fixtures()["cases"][GetParam()];
   SCOPED_TRACE(c["name"].get<std::string>());
-  const auto ids = c["input_ids"].get<std::vector<std::string>>();
-  std::vector<TransformerDefinition> layer1;
-  for (const auto& id : ids) layer1.emplace_back(TransformerDefinition::Identity{id, id});
-  std::vector<FittedStage> stages;
-  std::vector<std::string_view> layout = testing::views(ids);
-  for (const auto& s : c["stages"]) {
-    stages.push_back(stage_of(s));
-    ASSERT_EQ(stages.back().validate(layout), std::nullopt);
-    layout = stages.back().outputs();
-  }
+  const auto spec = serde::deserialize_pipeline_spec(c["document"].dump());
+  ASSERT_TRUE(spec) << spec.error();
+  EXPECT_TRUE(serde::deserialize_pipeline_spec(serde::serialize_pipeline_spec(*spec).value()) == *spec);
+  auto pipeline = spec->build().value();
   const auto rows = matrix(c["rows"]);
   const auto expected = matrix(c["expected"]);
-  auto h = testing::RefreshHarness::build(ids, layer1, stages, expected.at(0).size());
-  const std::vector<std::uint8_t> flags(ids.size(), 1);
+  // Layer 1 copies column i of a row from its context feature.
+  const auto& columns = spec->transformations();
+  std::vector<ContextUpdate> updates(columns.size());
   double worst = 0.0;
   for (std::size_t r = 0; r < rows.size(); ++r) {
-    h.refresh(rows[r], flags, true);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      const double x = rows[r].at(i);
+      updates[i] = {columns[i].input(), std::isnan(x) ? std::nullopt : std::optional(x)};
+    }
+    ASSERT_TRUE(pipeline.extractor().update_context(updates));
+    pipeline.refresh(false);
+    ASSERT_EQ(pipeline.model().active().size(), expected[r].size());
     for (std::size_t k = 0; k < expected[r].size(); ++k) {
-      const double actual = h.model.value_at(k);
+      const double actual = pipeline.model().value_at(k);
       EXPECT_TRUE(close(actual, expected[r][k], c["tolerance"]))
           << "row " << r << " output " << k << ": " << actual << " vs " << expected[r][k];
       if (std::isfinite(actual) && std::isfinite(expected[r][k])) {
         worst = std::fmax(worst, std::fabs(actual - expected[r][k]) / std::fmax(1.0, std::fabs(expected[r][k])));
       }
-      EXPECT_EQ(h.model_flags[k], 1);
     }
   }
   RecordProperty("worst_scaled_difference", fmt::format("{:.3e}", worst));
