@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include <fmt/format.h>
+
 namespace vorn::serde {
 
 std::optional<std::string> non_finite_number(const JsonOut& document) {
@@ -12,8 +14,9 @@ std::optional<std::string> non_finite_number(const JsonOut& document) {
   std::size_t index = 0;
   for (const auto& [key, value] : document.items()) {
     if (auto inner = non_finite_number(value)) {
-      const std::string step = document.is_array() ? "[" + std::to_string(index) + "]" : key;
-      return inner->empty() || inner->front() == '[' ? step + *inner : step + "." + *inner;
+      const std::string step = document.is_array() ? fmt::format("[{}]", index) : key;
+      const bool nested_key = !inner->empty() && inner->front() != '[';
+      return fmt::format("{}{}{}", step, nested_key ? "." : "", *inner);
     }
     ++index;
   }
