@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -10,6 +9,7 @@
 
 #include "engine/features/pipeline/specs.hpp"
 #include "tests/engine/features/feature_test_support.hpp"
+#include "tests/engine/features/refresh_harness.hpp"
 
 namespace vorn {
 namespace {
@@ -53,22 +53,23 @@ TEST(Pipeline, RefreshFlagsFollowObservedEventsThroughAnyStageChain) {
   for (const auto& stages : std::vector<std::vector<FittedStage>>{{}, {scalar}, {scalar, select_all}}) {
     SCOPED_TRACE(stages.size());
     auto pipeline = PipelineSpec::with_stages(raw, layer1, stages, 8, std::nullopt)->build().value();
-    std::int64_t t = 0;
-    for (const Step& step : script) {
+    for (std::size_t i = 0; i < script.size(); ++i) {
+      const Step& step = script[i];
       if (step.event) {
-        ASSERT_TRUE(pipeline.extractor().handle_event(Event::Price{step.input, ++t, x}));
+        ASSERT_TRUE(pipeline.extractor().handle_event(Event::Price{step.input, std::int64_t(i), x}));
       } else {
         const ContextUpdate update{"ctx", step.input};
         ASSERT_TRUE(pipeline.extractor().update_context({&update, 1}));
       }
       pipeline.refresh(step.event);
       ASSERT_EQ(pipeline.model().length(), 6u);
-      for (std::size_t k = 0; k < 8; ++k) {
-        const double expected = k < 6 ? step.values[k] : kNaN;  // reserved cells stay NaN, flag 0
-        const double actual = pipeline.model().value_at(k);
-        EXPECT_TRUE(actual == expected || (std::isnan(actual) && std::isnan(expected))) << "t " << t << " cell " << k;
-        EXPECT_EQ(pipeline.model_flags()[k], k < 6 ? step.flags[k] : 0) << "t " << t << " cell " << k;
-      }
+      std::vector<double> values = step.values;  // reserved cells stay NaN, flag 0
+      std::vector<std::uint8_t> flags = step.flags;
+      values.resize(8, kNaN);
+      flags.resize(8, 0);
+      const auto model = pipeline.model().cells();
+      testing::expect_values({model.begin(), model.end()}, values, "step " + std::to_string(i));
+      EXPECT_EQ(std::vector<std::uint8_t>(pipeline.model_flags().begin(), pipeline.model_flags().end()), flags);
     }
   }
 }
