@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "python/binding.hpp"
+#include "python/feature_extractor.hpp"
 #include "python/feature_extractor_spec.hpp"
 #include "python/order_book.hpp"
 #include "python/warmup_policy.hpp"
@@ -21,6 +22,7 @@ constexpr ClassEntry kClasses[] = {
     {"OrderBookEvent", order_book_event_type},
     {"WarmupPolicy", warmup_policy_type},
     {"FeatureExtractorSpec", feature_extractor_spec_type},
+    {"FeatureExtractor", feature_extractor_type},
 };
 
 struct ConstantEntry {
