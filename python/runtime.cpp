@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bitset>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 
@@ -192,22 +193,24 @@ RuntimeDriver<Core>::RuntimeDriver(Core core, bool output_f64, RuntimeLayout lay
   }
 }
 
+// The extractor of a core: the core itself, or the one a model core owns.
 template <class Core>
-FeatureExtractor& RuntimeDriver<Core>::extractor() {
-  if constexpr (ModelCore<Core>) {
-    return core_.extractor();
+auto& extractor_of(Core& core) {
+  if constexpr (ModelCore<std::remove_const_t<Core>>) {
+    return core.extractor();
   } else {
-    return core_;
+    return core;
   }
 }
 
 template <class Core>
+FeatureExtractor& RuntimeDriver<Core>::extractor() {
+  return extractor_of(core_);
+}
+
+template <class Core>
 const FeatureExtractor& RuntimeDriver<Core>::extractor() const {
-  if constexpr (ModelCore<Core>) {
-    return core_.extractor();
-  } else {
-    return core_;
-  }
+  return extractor_of(core_);
 }
 
 template <class Core>
