@@ -2,9 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <set>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -57,29 +55,9 @@ TextStatus read_groups(const std::vector<FeatureGroupWire>& groups, std::vector<
     if (!seen.insert(symbol->id).second) {
       return Fail(fmt::format("duplicate normalized symbol group {}", debug_quoted(symbol->resolve_as_string())));
     }
-    const std::size_t first = definitions.size();
     for (const IndicatorWire& indicator : group.indicators) {
       add_required_events(*symbol, indicator.source, derived);
       if (auto status = deserialize_indicator(*symbol, indicator, definitions); !status) return status;
-    }
-    // The writer gives all imbalance outputs of a symbol one indicator.
-    const auto imbalances = std::count_if(definitions.begin() + first, definitions.end(), [](const auto& definition) {
-      return definition.key.tag() == FeatureKeyTag::OrderBookImbalance;
-    });
-    if (imbalances > 16) return Fail("order_book_imbalance exceeds 16 outputs");
-  }
-  return {};
-}
-
-// A key given twice, at its place in canonical order: the compiler's refusal,
-// given here because the writer has no document for such a spec.
-Status refuse_repeated_keys(const std::vector<FeatureDefinition>& definitions) {
-  std::unordered_set<FeatureKey> keys;
-  for (std::size_t i = 0; i < definitions.size(); ++i) {
-    const FeatureKey& key = definitions[i].key;
-    if (!keys.insert(key).second) {
-      return std::unexpected(VornError{vorn_error::InvalidIndicatorDefinition{
-          i, key.indicator_kind(), definition_error::DuplicateFeatureKey{}}});
     }
   }
   return {};
@@ -133,7 +111,6 @@ TextResult<FeatureExtractorSpec> spec_from_wire(FeatureExtractorSpecWire wire) {
   // Nothing here is sized from the capacity: it is stored, not allocated.
   auto spec = FeatureExtractorSpec::with_metadata(std::move(definitions), wire.capacity, std::move(wire.checksum));
   if (!spec) return fail_with(spec.error());
-  if (auto status = refuse_repeated_keys(spec->definitions()); !status) return fail_with(status.error());
   auto with_books = FeatureExtractorSpec::with_order_books(std::move(*spec), std::move(books));
   if (!with_books) return fail_with(with_books.error());
   return std::move(*with_books);

@@ -15,10 +15,10 @@ namespace vorn::serde {
 
 // The spec a document record describes: version, groups and their
 // indicators, declared events, length, capacity, order books; the first
-// broken rule otherwise. Keys are checked one by one, not compiled, but a key
-// given twice and more than 16 imbalance outputs of one symbol are refused
-// here: the writer has no document for them. Symbols are interned as they
-// are met.
+// broken rule otherwise. Keys are checked one by one, not compiled: a key
+// given twice or more than 16 imbalance outputs of one symbol read here, are
+// refused by the compiler and have no written document. Symbols are interned
+// as they are met.
 TextResult<FeatureExtractorSpec> spec_from_wire(FeatureExtractorSpecWire wire);
 
 // The document record of a spec: definitions regrouped into symbol groups and

@@ -151,12 +151,9 @@ TEST(FeatureExtractorSpecReading, DocumentRules) {
       {document(returns, "", 2, 1), mismatch},
       {document(returns, price, 2, 1), "length 2 does not match expanded definition count 3"},
       {document(returns, price, 3, 2, book("")), "capacity 2 is smaller than length 3"},
-      // a key given twice (the writer has no document for it), at its place in canonical order, before the book rules
-      {document(group("eth", mid_price + "," + mid_price), book_events, 2, 9, book("__global__")),
-       "invalid indicator definition at index 1: order-book mid-price: duplicates an earlier feature key"},
-      {document(group("eth", imbalances(1, 8) + "," + mid_price + "," + imbalances(9, 16)), book_events, 17, 17), "accepted"},
-      {document(group("eth", imbalances(1, 8) + "," + imbalances(9, 17)), book_events, 17, 17),
-       "order_book_imbalance exceeds 16 outputs"},
+      // keys are not compiled here: a key given twice and 17 imbalance outputs of one symbol read
+      {document(group("eth", mid_price + "," + mid_price), book_events, 2, 9), "accepted"},
+      {document(group("eth", imbalances(1, 8) + "," + imbalances(9, 17)), book_events, 17, 17), "accepted"},
       {document(mid, book_events, 1, 9, book("")), "order-book symbol must not be empty"},
       {document(mid, book_events, 1, 9, book("eth", R"(,"dense":{"tick_size":"0.5","min_price":"1","max_price":"abc"})")),
        "invalid order-book max_price: Invalid decimal: unknown character"},
