@@ -7,6 +7,8 @@
 #include "python/feature_extractor.hpp"
 #include "python/feature_extractor_spec.hpp"
 #include "python/order_book.hpp"
+#include "python/pipeline_builders.hpp"
+#include "python/pipeline_spec.hpp"
 #include "python/warmup_policy.hpp"
 
 namespace vorn::py {
@@ -22,6 +24,8 @@ constexpr ClassEntry kClasses[] = {
     {"OrderBookEvent", order_book_event_type},
     {"WarmupPolicy", warmup_policy_type},
     {"FeatureExtractorSpec", feature_extractor_spec_type},
+    {"PipelineSpec", pipeline_spec_type},
+    {"ScalarStage", scalar_stage_type},
     {"FeatureExtractor", feature_extractor_type},
 };
 
