@@ -13,11 +13,6 @@ namespace {
 
 using Extractor = RuntimeDriver<FeatureExtractor>;
 
-constexpr const char* kOrderBookBatchDoc =
-    "Prevalidates symbols/timestamps, then replays book events sequentially.\n"
-    "A state-dependent error reports row N; prior rows remain applied and later\n"
-    "rows are skipped. The rejected row retains core resynchronization effects.";
-
 // The class's description for the shared methods.
 struct ExtractorClass {
   using Core = FeatureExtractor;
@@ -29,7 +24,7 @@ struct ExtractorClass {
       "Applies a validated snapshot/delta, preserving core synchronization semantics."};
   static constinit inline Signature kTransformOrderBook{
       "transform_order_book", Receiver::Instance, {param("events"), keyword("context_updates", "None")},
-      kOrderBookBatchDoc};
+      runtime_methods::kOrderBookBatchDoc};
   static constinit inline Signature kSymbol{
       "symbol", Receiver::Instance, {param("name")},
       "Intern `name` and return a stable integer handle to use in the `symbol`\n"

@@ -6,6 +6,7 @@
 #include "python/binding.hpp"
 #include "python/feature_extractor.hpp"
 #include "python/feature_extractor_spec.hpp"
+#include "python/model_input_pipeline.hpp"
 #include "python/order_book.hpp"
 #include "python/pipeline_builders.hpp"
 #include "python/pipeline_spec.hpp"
@@ -27,6 +28,7 @@ constexpr ClassEntry kClasses[] = {
     {"PipelineSpec", pipeline_spec_type},
     {"ScalarStage", scalar_stage_type},
     {"FeatureExtractor", feature_extractor_type},
+    {"ModelInputPipeline", model_input_pipeline_type},
 };
 
 struct ConstantEntry {

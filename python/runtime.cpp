@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "engine/features/pipeline/pipeline.hpp"
 #include "engine/panic.hpp"
 #include "engine/symbols.hpp"
 #include "python/arguments.hpp"
@@ -430,5 +431,6 @@ PyObject* RuntimeDriver<Core>::replay_events(std::vector<Event> events, std::opt
 }
 
 template class RuntimeDriver<FeatureExtractor>;
+template class RuntimeDriver<Pipeline>;
 
 }  // namespace vorn::py

@@ -20,6 +20,12 @@
 
 namespace vorn::py::runtime_methods {
 
+// The docstring of transform_order_book in both classes.
+inline constexpr const char* kOrderBookBatchDoc =
+    "Prevalidates symbols/timestamps, then replays book events sequentially.\n"
+    "A state-dependent error reports row N; prior rows remain applied and later\n"
+    "rows are skipped. The rejected row retains core resynchronization effects.";
+
 template <class C>
 using Driver = RuntimeDriver<typename C::Core>;
 
