@@ -6,6 +6,7 @@
 
 #include "engine/features/pipeline/specs.hpp"
 #include "engine/features/serde/pipeline_spec.hpp"
+#include "python/pipeline_spec.hpp"
 #include "python/runtime_methods.hpp"
 
 namespace vorn::py {
@@ -69,15 +70,24 @@ constinit Signature kRawValues{"raw_values", Receiver::Instance, {}, "Current ra
 // final ids, the raw names its extractor's feature ids.
 Pipelined from_spec(const PipelineSpec& spec, bool output_f64) {
   Pipeline core = or_raise(spec.build());
-  std::vector<std::string> names;
-  names.reserve(core.output_ids().size());
-  for (const FeatureId& id : core.output_ids()) names.emplace_back(id.view());
+  std::vector<std::string> names = model_output_ids(spec);
   std::vector<std::string> raw_names;
   raw_names.reserve(core.extractor().ids().size());
   for (const FeatureId& id : core.extractor().ids()) raw_names.emplace_back(id.view());
   RuntimeLayout layout{std::move(names), std::move(raw_names), "ModelInputPipeline", "pipeline",
                        core.model().capacity(), core.extractor().values().capacity()};
   return Pipelined(std::move(core), output_f64, std::move(layout));
+}
+
+PyObject* make(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return guarded([&] {
+    const auto [spec_arg, dtype_arg] = kNew.bind<2>(args, kwargs);
+    PyObject* spec = instance_arg(spec_arg, pipeline_spec_type());
+    const std::string_view dtype = text_or(dtype_arg, "float64");
+    const Shared<AuthoredPipeline> authored = borrow<AuthoredPipeline>(spec);
+    const bool output_f64 = parse_output_dtype(dtype);
+    return new_instance(reinterpret_cast<PyObject*>(type), from_spec(authored->spec, output_f64));
+  });
 }
 
 PyObject* from_json(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -138,7 +148,9 @@ PyObject* model_input_pipeline_type() {
          "Numeric dtype used by final and raw arrays returned to Python.", nullptr},
         {}};
     type = new_type<Pipelined>("ModelInputPipeline", kNew.doc(),
-                               {{Py_tp_methods, methods}, {Py_tp_getset, properties}});
+                               {{Py_tp_methods, methods},
+                                {Py_tp_getset, properties},
+                                {Py_tp_new, reinterpret_cast<void*>(&make)}});
   }
   return type;
 }
