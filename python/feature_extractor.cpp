@@ -16,15 +16,6 @@ using Extractor = RuntimeDriver<FeatureExtractor>;
 // The class's description for the shared methods.
 struct ExtractorClass {
   using Core = FeatureExtractor;
-  static constinit inline Signature kUpdateContext{
-      "update_context", Receiver::Instance, {param("updates")},
-      "Replace context values atomically without advancing market-event state."};
-  static constinit inline Signature kUpdateOrderBook{
-      "update_order_book", Receiver::Instance, {param("event")},
-      "Applies a validated snapshot/delta, preserving core synchronization semantics."};
-  static constinit inline Signature kTransformOrderBook{
-      "transform_order_book", Receiver::Instance, {param("events"), keyword("context_updates", "None")},
-      runtime_methods::kOrderBookBatchDoc};
   static constinit inline Signature kSymbol{
       "symbol", Receiver::Instance, {param("name")},
       "Intern `name` and return a stable integer handle to use in the `symbol`\n"
@@ -42,21 +33,15 @@ struct ExtractorClass {
       "Current feature values in output order.\n"
       "A window cell is NaN until its\n"
       "configured warm-up policy is satisfied and a current value exists."};
-  static constinit inline Signature kUpdate{
-      "update", Receiver::Instance,
-      {param("kind"), param("symbol"), param("timestamp"), keyword("price", "None"), keyword("volume", "None"),
-       keyword("side", "None"), keyword("bid", "None"), keyword("ask", "None")},
+  static constinit inline Signature kUpdate = runtime_methods::update_signature(
       "Apply a single event and update the feature vector.\n"
       "Serves live stepping and checking parity against `transform`. Non-finite\n"
       "price or volume payloads raise `ValueError` before changing feature values,\n"
       "timed state, or the timestamp watermark, regardless of symbol subscriptions.\n"
       "Finite zero and negative values are accepted. Pass only the payload values\n"
       "the kind needs: `update(KIND_PRICE, sym, ts, price=...)`; order books go\n"
-      "through `update_order_book(OrderBookEvent.snapshot(...))`."};
-  static constinit inline Signature kTransform{
-      "transform", Receiver::Instance,
-      {param("kind"), param("symbol"), param("timestamp"), keyword("price", "None"), keyword("volume", "None"),
-       keyword("side", "None"), keyword("bid", "None"), keyword("ask", "None"), keyword("context_updates", "None")},
+      "through `update_order_book(OrderBookEvent.snapshot(...))`.");
+  static constinit inline Signature kTransform = runtime_methods::transform_signature(
       "Replay a full event stream and return one feature row per input row.\n"
       "`KIND_PRICE` needs `price`, `KIND_VOLUME` needs `volume`, `KIND_TRADE` needs\n"
       "`price` and `volume` with an optional `side`, `KIND_ORDERBOOK` is rejected in\n"
@@ -66,7 +51,7 @@ struct ExtractorClass {
       "and ignored. Columns, rows, per-row `context_updates` and timestamp order are\n"
       "checked before any row applies, so such errors (`row N:`) change nothing. A\n"
       "state-dependent error reports row N; prior rows remain applied and later rows\n"
-      "are skipped."};
+      "are skipped.");
 };
 
 constinit Signature kNew{"FeatureExtractor", Receiver::Class,
@@ -114,9 +99,9 @@ PyObject* feature_extractor_type() {
     using C = ExtractorClass;
     namespace m = runtime_methods;
     static PyMethodDef methods[] = {
-        method_def(C::kUpdateContext, m::update_context<C>),
-        method_def(C::kUpdateOrderBook, m::update_order_book<C>),
-        method_def(C::kTransformOrderBook, m::transform_order_book<C>),
+        method_def(m::kUpdateContext, m::update_context<C>),
+        method_def(m::kUpdateOrderBook, m::update_order_book<C>),
+        method_def(m::kTransformOrderBook, m::transform_order_book<C>),
         method_def(kFromJson, from_json),
         method_def(C::kSymbol, m::symbol<C>),
         method_def(C::kFeatureNames, m::feature_names<C>),

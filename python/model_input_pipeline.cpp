@@ -17,15 +17,6 @@ using Pipelined = RuntimeDriver<Pipeline>;
 // The class's description for the shared methods.
 struct PipelineClass {
   using Core = Pipeline;
-  static constinit inline Signature kUpdateContext{
-      "update_context", Receiver::Instance, {param("updates")},
-      "Replace context values atomically without advancing market-event state."};
-  static constinit inline Signature kUpdateOrderBook{
-      "update_order_book", Receiver::Instance, {param("event")},
-      "Applies a validated snapshot/delta, preserving core synchronization semantics."};
-  static constinit inline Signature kTransformOrderBook{
-      "transform_order_book", Receiver::Instance, {param("events"), keyword("context_updates", "None")},
-      runtime_methods::kOrderBookBatchDoc};
   static constinit inline Signature kSymbol{
       "symbol", Receiver::Instance, {param("name")},
       "Intern a symbol and return its runtime-local integer handle.\n"
@@ -38,23 +29,17 @@ struct PipelineClass {
   static constinit inline Signature kActiveFeatureCount{"active_feature_count", Receiver::Instance, {},
                                                         "Active final output count, excluding reserved cells."};
   static constinit inline Signature kValues{"values", Receiver::Instance, {}, "Current final transformed snapshot."};
-  static constinit inline Signature kUpdate{
-      "update", Receiver::Instance,
-      {param("kind"), param("symbol"), param("timestamp"), keyword("price", "None"), keyword("volume", "None"),
-       keyword("side", "None"), keyword("bid", "None"), keyword("ask", "None")},
+  static constinit inline Signature kUpdate = runtime_methods::update_signature(
       "Apply one event and refresh both raw and final snapshots.\n"
       "Non-finite price or volume payloads raise `ValueError` before changing\n"
       "raw or final values, timed state, or the timestamp watermark, regardless\n"
-      "of subscriptions. Finite zero and negative values are accepted."};
-  static constinit inline Signature kTransform{
-      "transform", Receiver::Instance,
-      {param("kind"), param("symbol"), param("timestamp"), keyword("price", "None"), keyword("volume", "None"),
-       keyword("side", "None"), keyword("bid", "None"), keyword("ask", "None"), keyword("context_updates", "None")},
+      "of subscriptions. Finite zero and negative values are accepted.");
+  static constinit inline Signature kTransform = runtime_methods::transform_signature(
       "Replay an event stream and return one final model row per event.\n"
       "Required price and volume values must be finite; zero and negative values\n"
       "are accepted and unused payload columns are ignored. A non-finite row\n"
       "raises `ValueError` with `row N:` context before any batch events apply,\n"
-      "leaving raw/final values, timed state, and the timestamp watermark unchanged."};
+      "leaving raw/final values, timed state, and the timestamp watermark unchanged.");
 };
 
 constinit Signature kNew{"ModelInputPipeline", Receiver::Class,
@@ -127,9 +112,9 @@ PyObject* model_input_pipeline_type() {
     using C = PipelineClass;
     namespace m = runtime_methods;
     static PyMethodDef methods[] = {
-        method_def(C::kUpdateContext, m::update_context<C>),
-        method_def(C::kUpdateOrderBook, m::update_order_book<C>),
-        method_def(C::kTransformOrderBook, m::transform_order_book<C>),
+        method_def(m::kUpdateContext, m::update_context<C>),
+        method_def(m::kUpdateOrderBook, m::update_order_book<C>),
+        method_def(m::kTransformOrderBook, m::transform_order_book<C>),
         method_def(kFromJson, from_json),
         method_def(C::kSymbol, m::symbol<C>),
         method_def(C::kFeatureNames, m::feature_names<C>),

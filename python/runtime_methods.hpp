@@ -1,9 +1,11 @@
 // The Python methods that FeatureExtractor and ModelInputPipeline share, as
 // templates over a class description C: `C::Core` (the driver's core type)
-// and one Signature per method (C::kUpdateContext, C::kUpdateOrderBook,
-// C::kTransformOrderBook, C::kSymbol, C::kFeatureNames, C::kNFeatures,
-// C::kActiveFeatureCount, C::kValues, C::kUpdate, C::kTransform). Each class
-// lists them in its own method table: method_def(C::kUpdate, update<C>).
+// and a Signature for each method whose docstring is the class's own
+// (C::kSymbol, C::kFeatureNames, C::kNFeatures, C::kActiveFeatureCount,
+// C::kValues, C::kUpdate, C::kTransform; the last two made by
+// update_signature and transform_signature). Both classes use the same
+// kUpdateContext, kUpdateOrderBook and kTransformOrderBook. Each class lists
+// the methods in its own method table: method_def(C::kUpdate, update<C>).
 //
 // Methods that change the object borrow it exclusively before converting
 // their arguments; reads borrow it shared.
@@ -20,11 +22,32 @@
 
 namespace vorn::py::runtime_methods {
 
-// The docstring of transform_order_book in both classes.
-inline constexpr const char* kOrderBookBatchDoc =
+inline constinit Signature kUpdateContext{
+    "update_context", Receiver::Instance, {param("updates")},
+    "Replace context values atomically without advancing market-event state."};
+inline constinit Signature kUpdateOrderBook{
+    "update_order_book", Receiver::Instance, {param("event")},
+    "Applies a validated snapshot/delta, preserving core synchronization semantics."};
+inline constinit Signature kTransformOrderBook{
+    "transform_order_book", Receiver::Instance, {param("events"), keyword("context_updates", "None")},
     "Prevalidates symbols/timestamps, then replays book events sequentially.\n"
     "A state-dependent error reports row N; prior rows remain applied and later\n"
-    "rows are skipped. The rejected row retains core resynchronization effects.";
+    "rows are skipped. The rejected row retains core resynchronization effects."};
+
+constexpr Signature update_signature(std::string_view doc) {
+  return Signature{"update", Receiver::Instance,
+                   {param("kind"), param("symbol"), param("timestamp"), keyword("price", "None"),
+                    keyword("volume", "None"), keyword("side", "None"), keyword("bid", "None"), keyword("ask", "None")},
+                   doc};
+}
+
+constexpr Signature transform_signature(std::string_view doc) {
+  return Signature{"transform", Receiver::Instance,
+                   {param("kind"), param("symbol"), param("timestamp"), keyword("price", "None"),
+                    keyword("volume", "None"), keyword("side", "None"), keyword("bid", "None"), keyword("ask", "None"),
+                    keyword("context_updates", "None")},
+                   doc};
+}
 
 template <class C>
 using Driver = RuntimeDriver<typename C::Core>;
@@ -32,7 +55,7 @@ using Driver = RuntimeDriver<typename C::Core>;
 template <class C>
 PyObject* update_context(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
-    const auto [updates] = C::kUpdateContext.template bind<1>(args, nargs, kwnames);
+    const auto [updates] = kUpdateContext.bind<1>(args, nargs, kwnames);
     Exclusive<Driver<C>> driver = borrow_mut<Driver<C>>(self);
     driver->update_context(dict(updates));
     return Py_NewRef(Py_None);
@@ -42,7 +65,7 @@ PyObject* update_context(PyObject* self, PyObject* const* args, Py_ssize_t nargs
 template <class C>
 PyObject* update_order_book(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
-    const auto [event] = C::kUpdateOrderBook.template bind<1>(args, nargs, kwnames);
+    const auto [event] = kUpdateOrderBook.bind<1>(args, nargs, kwnames);
     Exclusive<Driver<C>> driver = borrow_mut<Driver<C>>(self);
     driver->update_order_book(order_book_event_arg(event));
     return Py_NewRef(Py_None);
@@ -52,7 +75,7 @@ PyObject* update_order_book(PyObject* self, PyObject* const* args, Py_ssize_t na
 template <class C>
 PyObject* transform_order_book(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
-    const auto [events, context_updates] = C::kTransformOrderBook.template bind<2>(args, nargs, kwnames);
+    const auto [events, context_updates] = kTransformOrderBook.bind<2>(args, nargs, kwnames);
     Exclusive<Driver<C>> driver = borrow_mut<Driver<C>>(self);
     // Held until the call ends: the core events view the objects' levels.
     const std::vector<Ref> held = sequence(events, [](Arg item) {
