@@ -13,7 +13,7 @@ from sklearn.pipeline import make_pipeline
 from sklearn.preprocessing import MinMaxScaler, PowerTransformer, QuantileTransformer, StandardScaler
 
 from _vorn import FeatureExtractor, FeatureExtractorSpec, ModelInputPipeline, PipelineSpec
-from helpers import F64, I64, U8
+from helpers import I64, U8
 
 ROWS, FIT, CAPACITY = 600, 400, 24
 BOUNDS_THRESHOLD = 1e-7
@@ -100,20 +100,18 @@ def exact(got, want):
     return np.array_equal(got, want, equal_nan=True)
 
 
-def ulps(n):
-    return lambda got, want: exact(np.isnan(got), np.isnan(want)) and bool(
-        np.all(np.abs(got - want)[~np.isnan(want)] <= n * np.spacing(np.abs(want[~np.isnan(want)]))))
-
-
-def within(tolerance):
-    """Relative to the value, or absolute below 1."""
-    return lambda got, want: exact(np.isnan(got), np.isnan(want)) and bool(
-        np.all(np.abs(got - want)[~np.isnan(want)] <= tolerance * np.maximum(np.abs(want[~np.isnan(want)]), 1)))
+def within(tolerance, ulps=False):
+    """Within `tolerance` ulps of the value, or relative to it (absolute below 1)."""
+    def close(got, want):
+        known = ~np.isnan(want)
+        bound = tolerance * (np.spacing(np.abs(want[known])) if ulps else np.maximum(np.abs(want[known]), 1))
+        return exact(np.isnan(got), ~known) and bool(np.all(np.abs(got[known] - want[known]) <= bound))
+    return close
 
 
 CASES = [
     ("selection", [pick([PRICE, VWAP, NEVER])], exact),
-    ("standard", [pick(FINITE), StandardScaler()], ulps(4)),
+    ("standard", [pick(FINITE), StandardScaler()], within(4, ulps=True)),
     ("min_max", [pick(FINITE), MinMaxScaler((-1, 2))], exact),
     ("min_max_clip", [pick(FINITE), MinMaxScaler((-1, 2), clip=True)], exact),
     ("yeo_johnson", [pick(FINITE), PowerTransformer()], within(1e-12)),
