@@ -1,0 +1,346 @@
+"""Times the Python runtime against other Python libraries computing the same features.
+
+Batch: `FeatureExtractor.transform` over a whole generated trade stream against pandas and polars
+computing the same columns. Per event: `FeatureExtractor.update` plus `values()` against talipp
+and river stepping the same indicators one trade at a time. Before a time is reported, each peer's
+numbers are checked against the extractor's, so every row compares the same work.
+
+    pip install -r bench/python/requirements.txt && python bench/python/bench_runtime.py
+
+Each section is a function in SECTIONS taking the stream and returning result rows; a new
+comparison is one more such function.
+"""
+import argparse
+import datetime as dt
+import math
+import time
+from collections import deque
+from typing import Callable, NamedTuple
+
+import numpy as np
+import pandas as pd
+import polars as pl
+from river import stats as river_stats
+from river import utils as river_utils
+from talipp.indicators import ROC, SMA, StdDev
+
+from _vorn import KIND_TRADE, SIDE_AGGRESSOR_BUY, FeatureExtractor, FeatureExtractorSpec
+
+SYMBOLS = ("bench-a", "bench-b", "bench-c")
+LAGS = (1, 10)  # simple returns of the trade price
+VOLATILITY = 50  # trades per volatility window
+CVD = 100  # trades per cumulative-volume-delta window
+AGGREGATION_MS = 1_000  # bucket width of the timed features
+FLOW_MS = 60_000  # timed trade volume and VWAP window
+SMA_MS = 30_000  # timed moving-average window
+# Column name -> feature kind in the extractor's feature ids (returns add their lag to the name).
+KINDS = {"ret": "simple_return", "vol": "volatility", "cvd": "cvd", "tvol": "trade_volume_timed",
+         "vwap": "vwap_timed", "sma": "sma_timed"}
+ALL = ("ret1", "ret10", "vol", "cvd", "tvol", "vwap", "sma")
+
+
+class Stream(NamedTuple):
+    """Trades in time order; `symbol` holds extractor handles (the index into SYMBOLS)."""
+    kind: np.ndarray
+    symbol: np.ndarray
+    timestamp: np.ndarray
+    price: np.ndarray
+    volume: np.ndarray
+    side: np.ndarray
+
+
+class Result(NamedTuple):
+    section: str
+    peer: str
+    features: tuple
+    vorn_seconds: float
+    peer_seconds: float
+    target: float  # the peer time / vorn time ratio aimed at
+
+
+def make_stream(n, seed=11):
+    rng = np.random.default_rng(seed)
+    symbol = rng.integers(0, len(SYMBOLS), n)
+    timestamp = 1_700_000_000_000 + np.cumsum(rng.integers(0, 40, n))
+    price = 100.0 * np.exp(np.cumsum(rng.normal(0, 2e-4, (n, len(SYMBOLS))), axis=0))[np.arange(n), symbol]
+    return Stream(np.full(n, KIND_TRADE, np.uint8), symbol.astype(np.int64), timestamp.astype(np.int64),
+                  np.round(price, 4), np.round(rng.exponential(1.0, n), 6) + 1e-6, rng.integers(0, 2, n).astype(np.uint8))
+
+
+def build_extractor(features):
+    """An extractor computing `features` (names of ALL) for every symbol, and its columns per symbol."""
+    spec = FeatureExtractorSpec()
+    for s in SYMBOLS:
+        if any(f.startswith("ret") for f in features):
+            spec.simple_returns(s, [int(f[3:]) for f in features if f.startswith("ret")], source="trade_price")
+        if "vol" in features:
+            spec.volatility(s, [VOLATILITY], source="trade_price")
+        if "cvd" in features:
+            spec.cvd(s, [CVD])
+        for name, build, window in (("tvol", spec.trade_volume_timed, FLOW_MS), ("vwap", spec.vwap_timed, FLOW_MS)):
+            if name in features:
+                build(s, f"{AGGREGATION_MS}ms", [f"{window}ms"])
+        if "sma" in features:
+            spec.sma_timed(s, f"{AGGREGATION_MS}ms", [f"{SMA_MS}ms"], source="trade_price")
+    fx = FeatureExtractor(spec)
+    assert [fx.symbol(s) for s in SYMBOLS] == list(range(len(SYMBOLS)))
+    kind_of = {kind: name for name, kind in KINDS.items()}
+    columns = {s: {} for s in SYMBOLS}
+    for i, fid in enumerate(fx.feature_names()):
+        parts = fid.split(":")
+        lag = next((p[4:] for p in parts if p.startswith("lag=")), "")
+        columns[parts[2]][kind_of[parts[0]] + lag] = i
+    return fx, columns
+
+
+def best_of(repeat, run, setup=lambda: None):
+    """The shortest of `repeat` timed calls of run(setup()), setup untimed, and the last call's result."""
+    times = []
+    for _ in range(repeat):
+        state = setup()
+        start = time.perf_counter()
+        out = run(state)
+        times.append(time.perf_counter() - start)
+    return min(times), out
+
+
+def check(peer, feature, ours, theirs, nan_pattern=True):
+    """The peer agrees with the extractor: same NaN cells (where the peer models warm-up) and values
+    within a relative 1e-7 (running sums and their rounding differ between libraries)."""
+    ours, theirs = np.asarray(ours, float), np.asarray(theirs, float)
+    both = np.isfinite(ours) & np.isfinite(theirs)
+    if nan_pattern and not np.array_equal(np.isnan(ours), np.isnan(theirs)):
+        raise SystemExit(f"{peer}: {feature} is NaN on other rows than the extractor's")
+    if both.sum() < len(ours) // 2 or not np.allclose(ours[both], theirs[both], rtol=1e-7, atol=1e-12):
+        raise SystemExit(f"{peer}: {feature} differs from the extractor's")
+
+
+# ---- batch: transform against pandas and polars ---------------------------------------------
+
+def vorn_batch(fx, s):
+    return fx.transform(s.kind, s.symbol, s.timestamp, price=s.price, volume=s.volume, side=s.side)
+
+
+def timed_ready(ts, first, window):
+    """Full-window readiness of a timed feature: the window's span has passed since the symbol's first trade."""
+    return ts - first >= window
+
+
+def pandas_features(s):
+    # Grouped rolling results come symbol by symbol: work on rows ordered by symbol, then restore.
+    order = np.argsort(s.symbol, kind="stable")
+    df = pd.DataFrame({"sym": s.symbol[order], "ts": s.timestamp[order], "price": s.price[order],
+                       "qty": s.volume[order]})
+    df["signed"] = np.where(s.side[order] == SIDE_AGGRESSOR_BUY, df.qty, -df.qty)
+    df["pq"] = df.price * df.qty
+    df["bucket"] = pd.to_datetime(df.ts - df.ts % AGGREGATION_MS, unit="ms")
+    by = df.groupby("sym")
+    first = by.ts.transform("first")
+    out = pd.DataFrame({f"ret{lag}": by.price.pct_change(lag) for lag in LAGS})
+    out["vol"] = out.ret1.groupby(df.sym).rolling(VOLATILITY, min_periods=VOLATILITY).std(ddof=0).to_numpy()
+    out["cvd"] = df.signed.groupby(df.sym).rolling(CVD, min_periods=CVD).sum().to_numpy()
+    # A window of p buckets holds the buckets starting after (bucket of t) - p * width.
+    flow = by.rolling(f"{FLOW_MS}ms", on="bucket", closed="right")[["qty", "pq"]].sum()
+    ready = timed_ready(df.ts, first, FLOW_MS)
+    out["tvol"] = np.where(ready, flow.qty.to_numpy(), np.nan)
+    out["vwap"] = np.where(ready, (flow.pq / flow.qty).to_numpy(), np.nan)
+    # Timed SMA: the mean of bucket means, the current bucket's mean so far.
+    in_bucket = df.groupby(["sym", "bucket"]).price
+    running = in_bucket.cumsum() / (in_bucket.cumcount() + 1)
+    means = in_bucket.mean().reset_index()
+    earlier = means.groupby("sym").rolling(f"{SMA_MS - AGGREGATION_MS}ms", on="bucket", closed="left").price
+    means["sum"] = np.nan_to_num(earlier.sum().to_numpy())
+    means["count"] = np.nan_to_num(earlier.count().to_numpy())
+    held = df[["sym", "bucket"]].merge(means, on=["sym", "bucket"], how="left")
+    out["sma"] = np.where(timed_ready(df.ts, first, SMA_MS), (held["sum"] + running) / (held["count"] + 1), np.nan)
+    out.index = order
+    return out.sort_index()
+
+
+def polars_features(s):
+    df = pl.DataFrame({"sym": s.symbol, "ts": s.timestamp, "price": s.price, "qty": s.volume, "side": s.side})
+    df = df.with_columns(pl.when(pl.col("side") == SIDE_AGGRESSOR_BUY).then(pl.col("qty")).otherwise(-pl.col("qty"))
+                         .alias("signed"), (pl.col("price") * pl.col("qty")).alias("pq"),
+                         (pl.col("ts") - pl.col("ts") % AGGREGATION_MS).cast(pl.Datetime("ms")).alias("bucket"),
+                         pl.col("ts").first().over("sym").alias("first"))
+    # Windows over time give every row of a bucket the whole bucket: sum the earlier buckets per
+    # bucket, then add the current bucket's running sum (or mean) row by row.
+    def earlier(column, window_ms):
+        return (pl.col(column).rolling_sum_by("bucket", window_size=f"{window_ms - AGGREGATION_MS}ms", closed="left")
+                .over("sym").fill_null(0.0))
+    buckets = (df.group_by("sym", "bucket", maintain_order=True)
+               .agg(pl.col("price").mean().alias("mean"), pl.col("qty").sum(), pl.col("pq").sum(), pl.len().alias("n"))
+               .with_columns(pl.lit(1.0).alias("one"))
+               .select("sym", "bucket", earlier("qty", FLOW_MS).alias("qty_before"),
+                       earlier("pq", FLOW_MS).alias("pq_before"), earlier("mean", SMA_MS).alias("means_before"),
+                       earlier("one", SMA_MS).alias("buckets_before")))
+    df = df.join(buckets, on=["sym", "bucket"], how="left", maintain_order="left")
+    running = {c: pl.col(c).cum_sum().over("sym", "bucket") for c in ("qty", "pq", "price")}
+    qty = pl.col("qty_before") + running["qty"]
+    flow_ready = pl.col("ts") - pl.col("first") >= FLOW_MS
+    mean_so_far = running["price"] / pl.col("price").cum_count().over("sym", "bucket")
+    ret = pl.col("price").pct_change(1)
+    return df.select(
+        *(pl.col("price").pct_change(lag).over("sym").alias(f"ret{lag}") for lag in LAGS),
+        ret.rolling_std(VOLATILITY, min_samples=VOLATILITY, ddof=0).over("sym").alias("vol"),
+        pl.col("signed").rolling_sum(CVD, min_samples=CVD).over("sym").alias("cvd"),
+        pl.when(flow_ready).then(qty).alias("tvol"),
+        pl.when(flow_ready).then((pl.col("pq_before") + running["pq"]) / qty).alias("vwap"),
+        pl.when(pl.col("ts") - pl.col("first") >= SMA_MS)
+        .then((pl.col("means_before") + mean_so_far) / (pl.col("buckets_before") + 1)).alias("sma"))
+
+
+def batch_section(stream, repeat):
+    columns = build_extractor(ALL)[1]
+    vorn_seconds, rows = best_of(repeat, lambda fx: vorn_batch(fx, stream), lambda: build_extractor(ALL)[0])
+    results = []
+    for peer, compute in (("pandas", pandas_features), ("polars", polars_features)):
+        seconds, table = best_of(repeat, lambda _: compute(stream))
+        for index, symbol in enumerate(SYMBOLS):
+            mine = stream.symbol == index
+            for feature in ALL:
+                check(peer, feature, rows[mine, columns[symbol][feature]], np.asarray(table[feature])[mine])
+        results.append(Result("batch: transform", peer, ALL, vorn_seconds, seconds, 3.0))
+    return results
+
+
+# ---- per event: update() + values() against talipp and river ---------------------------------
+
+def vorn_steps(stream, sample):
+    """Steps a fresh extractor through the stream, keeping the values of every `sample`-th event."""
+    kinds, symbols, stamps, prices, volumes, sides = (c.tolist() for c in stream)
+
+    def run(fx):
+        step, seen = fx.update, {}
+        for i, (k, h, t, p, q, d) in enumerate(zip(kinds, symbols, stamps, prices, volumes, sides)):
+            step(k, h, t, price=p, volume=q, side=d)
+            values = fx.values()
+            if i % sample == 0:
+                seen[i] = values
+        return seen
+    return run
+
+
+def talipp_steps(stream, sample):
+    """Returns (ROC, in percent), volatility (StdDev of the returns), CVD (SMA of signed quantities
+    times the window); talipp has no time-bucketed windows."""
+    symbols, prices, volumes, sides = (c.tolist() for c in (stream.symbol, stream.price, stream.volume, stream.side))
+
+    def setup():
+        return [(ROC(1), ROC(10), StdDev(VOLATILITY), SMA(CVD)) for _ in SYMBOLS]
+
+    def run(state):
+        return talipp_run(state, symbols, prices, volumes, sides, sample)
+    return setup, run
+
+
+def talipp_run(state, symbols, prices, volumes, sides, sample):
+    seen = {}
+    for i, (h, p, q, d) in enumerate(zip(symbols, prices, volumes, sides)):
+        roc1, roc10, std, sma = state[h]
+        roc1.add(p)
+        roc10.add(p)
+        r = roc1[-1]
+        if r is not None:
+            std.add(r / 100.0)
+        sma.add(q if d == SIDE_AGGRESSOR_BUY else -q)
+        values = (r, roc10[-1], std[-1] if len(std) else None, sma[-1])
+        if i % sample == 0:
+            seen[i] = (h, values[0] / 100.0 if values[0] is not None else None,
+                       values[1] / 100.0 if values[1] is not None else None, values[2],
+                       values[3] * CVD if values[3] is not None else None)
+    return seen
+
+
+class RiverSymbol:
+    """River's rolling statistics for one symbol; the timed windows end at the trade's bucket start."""
+
+    def __init__(self):
+        self.last = deque(maxlen=max(LAGS) + 1)
+        self.var = river_utils.Rolling(river_stats.Var, window_size=VOLATILITY, ddof=0)
+        self.cvd = river_utils.Rolling(river_stats.Sum, window_size=CVD)
+        self.qty = river_utils.TimeRolling(river_stats.Sum, period=dt.timedelta(milliseconds=FLOW_MS))
+        self.pq = river_utils.TimeRolling(river_stats.Sum, period=dt.timedelta(milliseconds=FLOW_MS))
+
+
+def river_steps(stream, sample):
+    """Returns, volatility (rolling Var), CVD (rolling Sum), timed trade volume and VWAP (time-rolling
+    sums over bucket starts); river has no mean of bucket means for the timed SMA."""
+    buckets = [dt.datetime(1970, 1, 1) + dt.timedelta(milliseconds=t)
+               for t in (stream.timestamp - stream.timestamp % AGGREGATION_MS).tolist()]
+    symbols, prices, volumes, sides = (c.tolist() for c in (stream.symbol, stream.price, stream.volume, stream.side))
+
+    def run(state):
+        seen = {}
+        for i, (h, p, q, d, b) in enumerate(zip(symbols, prices, volumes, sides, buckets)):
+            st = state[h]
+            last = st.last
+            last.append(p)
+            rets = [(p - last[-1 - lag]) / last[-1 - lag] if len(last) > lag else None for lag in LAGS]
+            if rets[0] is not None:
+                st.var.update(rets[0])
+            st.cvd.update(q if d == SIDE_AGGRESSOR_BUY else -q)
+            st.qty.update(q, t=b)
+            st.pq.update(p * q, t=b)
+            qty = st.qty.get()
+            values = (*rets, math.sqrt(max(st.var.get(), 0.0)), st.cvd.get(), qty, st.pq.get() / qty)
+            if i % sample == 0:
+                seen[i] = (h, *values)
+        return seen
+    return lambda: [RiverSymbol() for _ in SYMBOLS], run
+
+
+def compare_steps(peer, features, ours, theirs, columns):
+    """Sampled rows of a per-event peer against the extractor's rows of the same events, where the
+    extractor has a value (the peers' warm-up rules differ)."""
+    for k, feature in enumerate(features):
+        mine, peer_values = [], []
+        for i, (h, *values) in theirs.items():
+            mine.append(ours[i][columns[SYMBOLS[h]][feature]])
+            peer_values.append(np.nan if values[k] is None else values[k])
+        mine = np.array(mine)
+        known = np.isfinite(mine)
+        check(peer, feature, mine[known], np.array(peer_values)[known], nan_pattern=False)
+
+
+def per_event_section(stream, repeat, sample=97):
+    results = []
+    for peer, features, (setup, run) in (
+            ("talipp", ("ret1", "ret10", "vol", "cvd"), talipp_steps(stream, sample)),
+            ("river", ("ret1", "ret10", "vol", "cvd", "tvol", "vwap"), river_steps(stream, sample))):
+        vorn_seconds, ours = best_of(repeat, vorn_steps(stream, sample), lambda: build_extractor(features)[0])
+        seconds, theirs = best_of(repeat, run, setup)
+        compare_steps(peer, features, ours, theirs, build_extractor(features)[1])
+        results.append(Result("per event: update+values", peer, features, vorn_seconds, seconds, 30.0))
+    return results
+
+
+SECTIONS: list[tuple[str, Callable]] = [("batch", batch_section), ("per_event", per_event_section)]
+
+
+def print_results(results, events):
+    print(f"{'comparison':<28}{'peer':<8}{'vorn s':>9}{'peer s':>9}{'ratio':>8}{'target':>8}  features")
+    for r in results:
+        ratio = r.peer_seconds / r.vorn_seconds
+        mark = "" if ratio >= r.target else "  (below target)"
+        print(f"{r.section:<28}{r.peer:<8}{r.vorn_seconds:9.3f}{r.peer_seconds:9.3f}{ratio:7.1f}x{r.target:7.0f}x"
+              f"  {','.join(r.features)}{mark}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--batch-events", type=int, default=300_000)
+    parser.add_argument("--step-events", type=int, default=60_000)
+    parser.add_argument("--repeat", type=int, default=3, help="timed runs per measurement; the best counts")
+    parser.add_argument("--only", choices=[name for name, _ in SECTIONS], action="append")
+    args = parser.parse_args()
+    sizes = {"batch": args.batch_events, "per_event": args.step_events}
+    results = []
+    for name, section in SECTIONS:
+        if args.only is None or name in args.only:
+            results += section(make_stream(sizes.get(name, args.batch_events)), args.repeat)
+    print_results(results, sizes)
+
+
+if __name__ == "__main__":
+    main()
