@@ -123,6 +123,9 @@ std::size_t Signature::find(PyObject* keyword) {
 }
 
 void Signature::check_missing(const Values& values) const {
+  bool complete = true;  // the common case, checked without building the message lists
+  for (std::size_t i = 0; i < count_; ++i) complete = complete && (values[i] != nullptr || !params_[i].required());
+  if (complete) return;
   std::vector<std::string_view> positional;
   std::vector<std::string_view> keyword_only;
   for (std::size_t i = 0; i < count_; ++i) {
@@ -221,11 +224,6 @@ double real(Arg arg) {
   const double value = PyFloat_AsDouble(required(arg));
   if (value == -1.0 && PyErr_Occurred() != nullptr) reraise_for(arg);
   return value;
-}
-
-std::optional<double> optional_real(Arg arg) {
-  if (!arg.given_not_none()) return std::nullopt;
-  return real(arg);
 }
 
 PyObject* dict(Arg arg) {

@@ -184,7 +184,11 @@ std::optional<T> optional_integer(Arg arg) {
 
 // A number through the interpreter's float conversion.
 double real(Arg arg);
-std::optional<double> optional_real(Arg arg);
+// Inline: the per-event path converts up to four of these per call.
+inline std::optional<double> optional_real(Arg arg) {
+  if (!arg.given_not_none()) return std::nullopt;
+  return real(arg);
+}
 
 // A dict (or subclass), borrowed.
 PyObject* dict(Arg arg);
@@ -269,16 +273,19 @@ Ref index_of(Arg arg);
 
 template <std::integral T>
 T integer(Arg arg) {
-  Ref index = index_of(arg);
+  // An exact int is its own index; anything else goes through __index__.
+  const bool exact = arg.value != nullptr && PyLong_CheckExact(arg.value);
+  const Ref converted = exact ? Ref() : index_of(arg);
+  PyObject* index = exact ? arg.value : converted.get();
   if constexpr (std::is_signed_v<T>) {
-    const long long value = PyLong_AsLongLong(index.get());
+    const long long value = PyLong_AsLongLong(index);
     if (value == -1 && PyErr_Occurred() != nullptr) fail_with_current();
     if constexpr (sizeof(T) < sizeof(long long)) {
       if (value < std::numeric_limits<T>::min() || value > std::numeric_limits<T>::max()) fail_too_big();
     }
     return static_cast<T>(value);
   } else {
-    const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
+    const unsigned long long value = PyLong_AsUnsignedLongLong(index);
     if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred() != nullptr) fail_with_current();
     if constexpr (sizeof(T) < sizeof(unsigned long long)) {
       if (value > std::numeric_limits<T>::max()) fail_too_big();
