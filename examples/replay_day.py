@@ -1,4 +1,5 @@
-"""Replays one generated trading day through a feature extractor, then steps its last events live.
+"""Replays one generated trading day through a feature extractor, then steps its last events live;
+then does the same with model inputs fitted in scikit-learn.
 
 A seeded day of trades and order-book updates for three symbols is replayed in batch
 (`transform` for trades, `transform_order_book` for book updates, a context value changed every
@@ -6,14 +7,26 @@ hour). A second extractor replays the same day except its last events, which it 
 at a time with `update` / `update_order_book`; every live row must equal the batch row bit for
 bit. Prints the features at the end of the day.
 
-    python examples/replay_day.py
+Then scikit-learn fits mean imputation (the warm-up NaNs), standard scaling and a PCA on the
+day's raw feature rows. The fitted numbers go into a `PipelineSpec` (the stage builders of its
+fit candidate, whose stages may be wider than a final capacity), and a
+`ModelInputPipeline` replays the day. Its rows must match scikit-learn's `transform` of the raw
+rows closely; a second pipeline, built from the spec's JSON text read back, replays the day up to
+its last events and steps those live, and must equal the first bit for bit.
+
+    pip install . scikit-learn && python examples/replay_day.py
 """
 import time
 from typing import NamedTuple
 
 import numpy as np
+from sklearn.decomposition import PCA
+from sklearn.impute import SimpleImputer
+from sklearn.pipeline import make_pipeline
+from sklearn.preprocessing import StandardScaler
 
-from _vorn import KIND_TRADE, SIDE_AGGRESSOR_BUY, FeatureExtractor, FeatureExtractorSpec, OrderBookEvent
+from _vorn import (KIND_TRADE, SIDE_AGGRESSOR_BUY, FeatureExtractor, FeatureExtractorSpec, ModelInputPipeline,
+                   OrderBookEvent, PipelineSpec)
 
 DAY_START = 1_709_596_800_000  # 2024-03-05 00:00 UTC, in milliseconds
 DAY_MS = 86_400_000
@@ -26,6 +39,8 @@ LEVELS = 5  # book levels kept on each side
 SNAPSHOT_EVERY, BOOK_BUFFER = 200, 256
 LIVE_TAIL = 2_000  # events stepped live at the end of the day
 REGIME = "regime"  # the id of the global context value
+COMPONENTS = 6  # principal components fed to the model
+TOLERANCE = 1e-12  # pipeline against scikit-learn: relative, absolute below 1
 
 
 def build_spec():
@@ -39,6 +54,31 @@ def build_spec():
         spec.configure_order_book(symbol, update_policy="monotonic", buffer_size=BOOK_BUFFER)
         spec.order_book_mid_price(symbol).order_book_spread_bps(symbol).order_book_imbalance(symbol, [1, 5])
     return spec
+
+
+def fit_model_inputs(spec, raw_rows):
+    """Fits imputer -> scaler -> PCA in scikit-learn on the raw rows and carries the fitted numbers
+    into a PipelineSpec over `spec` whose final vector is the components. Returns both."""
+    model = make_pipeline(SimpleImputer(), StandardScaler(), PCA(COMPONENTS, random_state=0)).fit(raw_rows)
+    imputer, scaler, pca = (step for _, step in model.steps)
+    pipeline = PipelineSpec(spec)  # no capacity given: the final vector is as wide as the last layer
+    for raw_id in pipeline.raw_feature_ids():  # the first layer passes every raw feature on
+        pipeline.identity(raw_id)
+    # Fitted stages go on a candidate, which takes the authored capacity back when finalized.
+    candidate = pipeline._fit_candidate()
+    ids = candidate.feature_ids()
+    retained = np.flatnonzero(~np.isnan(imputer.statistics_)).tolist()  # columns never seen are dropped
+    candidate.simple_impute_stage([ids[i] for i in retained], retained, imputer.statistics_[retained], [])
+    candidate.scale_stage(scaler.mean_, scaler.scale_)
+    candidate.pca_stage([f"pc{i}" for i in range(pca.n_components_)], pca.mean_, pca.components_,
+                        np.ones(pca.n_components_))
+    candidate._finalize_fit(pipeline)
+    return model, candidate
+
+
+def close_to(got, want):
+    """Within TOLERANCE of `want`, relative to it (absolute below 1)."""
+    return bool(np.all(np.abs(got - want) <= TOLERANCE * np.maximum(np.abs(want), 1.0)))
 
 
 def price_text(ticks, places):
@@ -188,6 +228,42 @@ def main():
     print(f"live stepping of the last {LIVE_TAIL:,} events equals the batch rows bit for bit "
           f"({time.perf_counter() - replayed:.2f}s)\n")
     print_table(batch.feature_names(), rows[-1])
+    model_inputs(spec, day, rows)
+
+
+def model_inputs(spec, day, raw_rows):
+    """Fits the model inputs on the raw rows, replays and steps them, prints the last row."""
+    n = len(day.is_trade)
+    started = time.perf_counter()
+    model, fitted = fit_model_inputs(spec, raw_rows)
+    want = model.transform(raw_rows)
+    fit = time.perf_counter()
+    print(f"\nscikit-learn fitted {' -> '.join(name for name, _ in model.steps)} on {n:,} raw rows "
+          f"in {fit - started:.2f}s")
+
+    batch = ModelInputPipeline(fitted)
+    rows = replay(batch, day, n)
+    if rows.shape != want.shape or not close_to(rows, want):
+        raise SystemExit("the pipeline's rows differ from scikit-learn's transform")
+    replayed = time.perf_counter()
+    print(f"batch replay: {n:,} rows x {batch.n_features()} model inputs in {replayed - fit:.2f}s, "
+          f"within {TOLERANCE:g} of scikit-learn's transform")
+
+    text = fitted.to_json()
+    read_back = PipelineSpec.from_json(text)
+    if read_back.to_json() != text or read_back.feature_ids() != fitted.feature_ids():
+        raise SystemExit("the pipeline spec changed through its JSON text")
+    live = ModelInputPipeline(read_back)
+    replay(live, day, n - LIVE_TAIL)
+    live_rows = step_live(live, day, n - LIVE_TAIL)
+    if not np.array_equal(live_rows.view(np.uint64), rows[n - LIVE_TAIL:].view(np.uint64)):
+        raise SystemExit("live stepping of the pipeline read from JSON differs from the batch replay")
+    print(f"pipeline spec as JSON: {len(text):,} characters; the pipeline built from it steps the last "
+          f"{LIVE_TAIL:,} events live\nequal to the batch rows bit for bit ({time.perf_counter() - replayed:.2f}s)\n")
+
+    print(f"{'model input':<14}{'pipeline':>14}{'scikit-learn':>14}")
+    for name, ours, theirs in zip(batch.feature_names(), rows[-1], want[-1]):
+        print(f"{name:<14}{ours:14.6g}{theirs:14.6g}")
 
 
 if __name__ == "__main__":
