@@ -2,8 +2,13 @@
 
 Batch: `FeatureExtractor.transform` over a whole generated trade stream against pandas and polars
 computing the same columns. Per event: `FeatureExtractor.update` plus `values()` against talipp
-and river stepping the same indicators one trade at a time. Before a time is reported, each peer's
-numbers are checked against the extractor's, so every row compares the same work.
+and river stepping the same indicators one trade at a time. Model inputs: standard scaling and a
+PCA fitted by scikit-learn on the stream's raw feature rows and carried into a `ModelInputPipeline`;
+per event, its `update` plus `values()` against the fitted scikit-learn pipeline and the same
+pipeline converted to ONNX and run by ONNX Runtime, each transforming one raw row; in batch, its
+`transform` against the pandas features followed by scikit-learn's `transform`. Before a time is
+reported, each peer's numbers are checked against the extractor's or the pipeline's, so every row
+compares the same work.
 
     pip install -r bench/python/requirements.txt && python bench/python/bench_runtime.py
 
@@ -20,11 +25,17 @@ from typing import Callable, NamedTuple
 import numpy as np
 import pandas as pd
 import polars as pl
+import onnxruntime as ort
 from river import stats as river_stats
 from river import utils as river_utils
+from skl2onnx import convert_sklearn
+from skl2onnx.common.data_types import DoubleTensorType
+from sklearn.decomposition import PCA
+from sklearn.pipeline import make_pipeline
+from sklearn.preprocessing import StandardScaler
 from talipp.indicators import ROC, SMA, StdDev
 
-from _vorn import KIND_TRADE, SIDE_AGGRESSOR_BUY, FeatureExtractor, FeatureExtractorSpec
+from _vorn import KIND_TRADE, SIDE_AGGRESSOR_BUY, FeatureExtractor, FeatureExtractorSpec, ModelInputPipeline, PipelineSpec
 
 SYMBOLS = ("bench-a", "bench-b", "bench-c")
 LAGS = (1, 10)  # simple returns of the trade price
@@ -55,7 +66,7 @@ class Result(NamedTuple):
     features: tuple
     vorn_seconds: float
     peer_seconds: float
-    target: float  # the peer time / vorn time ratio aimed at
+    target: float | None  # the peer time / vorn time ratio aimed at, if any
 
 
 def make_stream(n, seed=11):
@@ -67,8 +78,8 @@ def make_stream(n, seed=11):
                   np.round(price, 4), np.round(rng.exponential(1.0, n), 6) + 1e-6, rng.integers(0, 2, n).astype(np.uint8))
 
 
-def build_extractor(features):
-    """An extractor computing `features` (names of ALL) for every symbol, and its columns per symbol."""
+def build_spec(features):
+    """A spec computing `features` (names of ALL) for every symbol."""
     spec = FeatureExtractorSpec()
     for s in SYMBOLS:
         if any(f.startswith("ret") for f in features):
@@ -82,7 +93,12 @@ def build_extractor(features):
                 build(s, f"{AGGREGATION_MS}ms", [f"{window}ms"])
         if "sma" in features:
             spec.sma_timed(s, f"{AGGREGATION_MS}ms", [f"{SMA_MS}ms"], source="trade_price")
-    fx = FeatureExtractor(spec)
+    return spec
+
+
+def build_extractor(features):
+    """An extractor computing `features` (names of ALL) for every symbol, and its columns per symbol."""
+    fx = FeatureExtractor(build_spec(features))
     assert [fx.symbol(s) for s in SYMBOLS] == list(range(len(SYMBOLS)))
     kind_of = {kind: name for name, kind in KINDS.items()}
     columns = {s: {} for s in SYMBOLS}
@@ -315,26 +331,162 @@ def per_event_section(stream, repeat, sample=97):
     return results
 
 
-SECTIONS: list[tuple[str, Callable]] = [("batch", batch_section), ("per_event", per_event_section)]
+# ---- model inputs: a fitted scikit-learn pipeline on the raw features -----------------------------
+
+COMPONENTS = 8  # principal components of the raw features fed to the model
+MODEL = (f"scaler>pca{COMPONENTS} of {len(ALL) * len(SYMBOLS)} raw",)
+
+
+class Model(NamedTuple):
+    """Standard scaling and a PCA fitted by scikit-learn on the raw rows after the warm-up (rows
+    `warm`.. have every raw feature), and the same fitted numbers as a PipelineSpec. No imputer:
+    ONNX Runtime imputes float32 only, and every other step runs in float64."""
+    sklearn: object
+    spec: PipelineSpec
+    raw: np.ndarray  # the extractor's raw rows of the whole stream
+    warm: int
+
+
+def fit_model(stream):
+    raw = vorn_batch(build_extractor(ALL)[0], stream)
+    warm = int(np.flatnonzero(~np.isfinite(raw).all(axis=1)).max()) + 1
+    model = make_pipeline(StandardScaler(), PCA(COMPONENTS, random_state=0)).fit(raw[warm:])
+    scaler, pca = (step for _, step in model.steps)
+    spec = PipelineSpec(build_spec(ALL))
+    for raw_id in spec.raw_feature_ids():
+        spec.identity(raw_id)
+    candidate = spec._fit_candidate()
+    candidate.scale_stage(scaler.mean_, scaler.scale_)
+    candidate.pca_stage([f"pc{k}" for k in range(COMPONENTS)], pca.mean_, pca.components_, np.ones(COMPONENTS))
+    candidate._finalize_fit(spec)
+    return Model(model, candidate, raw, warm)
+
+
+def new_pipeline(model):
+    pipeline = ModelInputPipeline(model.spec)
+    assert [pipeline.symbol(s) for s in SYMBOLS] == list(range(len(SYMBOLS)))
+    return pipeline
+
+
+def check_components(peer, ours, theirs):
+    for k in range(COMPONENTS):
+        check(peer, f"pc{k}", ours[:, k], theirs[:, k])
+
+
+def pandas_raw_rows(stream, width):
+    """The pandas features in the extractor's raw layout: a symbol's columns hold its values after
+    its latest trade (pandas gives each row only the trading symbol's features)."""
+    table, columns = pandas_features(stream), build_extractor(ALL)[1]
+    raw = np.empty((len(stream.symbol), width))
+    for index, symbol in enumerate(SYMBOLS):
+        block = table[list(columns[symbol])].to_numpy()
+        block[stream.symbol != index] = np.nan
+        raw[:, list(columns[symbol].values())] = pd.DataFrame(block).ffill().to_numpy()
+    return raw
+
+
+def pipeline_batch_section(stream, repeat):
+    model = fit_model(stream)
+    rows = model.raw[model.warm:]
+    vorn_seconds, ours = best_of(repeat, lambda pipeline: vorn_batch(pipeline, stream), lambda: new_pipeline(model))
+    seconds, theirs = best_of(repeat, lambda _: model.sklearn.transform(
+        pandas_raw_rows(stream, rows.shape[1])[model.warm:]))
+    check_components("pandas+sklearn", ours[model.warm:], theirs)
+    return [Result("batch: pipeline transform", "pandas+sklearn", MODEL, vorn_seconds, seconds, 3.0)]
+
+
+def onnx_transform(model, width):
+    """The fitted scikit-learn pipeline converted to ONNX (float64 throughout), as a function of one
+    (1, width) row run by ONNX Runtime on one thread."""
+    graph = convert_sklearn(model, initial_types=[("raw", DoubleTensorType([None, width]))])
+    options = ort.SessionOptions()
+    options.intra_op_num_threads = 1
+    run = ort.InferenceSession(graph.SerializeToString(), options, providers=["CPUExecutionProvider"]).run
+    return lambda row: run(None, {"raw": row})[0]
+
+
+def row_steps(transform, rows, sample):
+    """Transforms the rows one at a time, keeping the outputs of every `sample`-th."""
+    singles = list(rows[:, None, :])  # (1, width) views, made untimed
+
+    def run(_):
+        seen = {}
+        for i, row in enumerate(singles):
+            out = transform(row)
+            if i % sample == 0:
+                seen[i] = out[0]
+        return seen
+    return run
+
+
+def pipeline_per_event_section(stream, repeat, sample=7):
+    """Runtimes replay the warm-up in batch untimed, then step the rest; the peers transform the raw
+    rows of the same events, computed by the extractor beforehand."""
+    model = fit_model(stream)
+    head, live = (Stream(*(c[part] for c in stream)) for part in (slice(model.warm), slice(model.warm, None)))
+    rows = model.raw[model.warm:]
+    peers = (("sklearn", model.sklearn.transform, 100.0), ("onnxrt", onnx_transform(model.sklearn, rows.shape[1]), 5.0))
+    want = model.sklearn.transform(rows)
+    check_components("pipeline", vorn_batch(new_pipeline(model), stream)[model.warm:], want)
+    for peer, transform, _ in peers:
+        check_components(peer, transform(rows), want)
+
+    def warmed(runtime):
+        vorn_batch(runtime, head)
+        return runtime
+    pipeline_seconds, ours = best_of(repeat, vorn_steps(live, sample), lambda: warmed(new_pipeline(model)))
+    extractor_seconds, _ = best_of(repeat, vorn_steps(live, sample), lambda: warmed(build_extractor(ALL)[0]))
+    results = []
+    for peer, transform, target in peers:
+        seconds, theirs = best_of(repeat, row_steps(transform, rows, sample))
+        check_components(peer, np.array(list(ours.values())), np.array(list(theirs.values())))
+        results.append(Result("per event: pipeline", peer, MODEL, pipeline_seconds, seconds, target))
+        results.append(Result("per event: stages only", peer, MODEL, pipeline_seconds - extractor_seconds, seconds,
+                              None))
+    return results
+
+
+SECTIONS: list[tuple[str, Callable]] = [("batch", batch_section), ("per_event", per_event_section),
+                                        ("pipeline_batch", pipeline_batch_section),
+                                        ("pipeline_per_event", pipeline_per_event_section)]
+# What the vorn and peer times of each comparison cover, printed under the table.
+NOTES = {
+    "batch: transform": "FeatureExtractor.transform over the stream; the peers compute the same columns",
+    "per event: update+values": "FeatureExtractor.update + values() per trade; the peers step the same indicators",
+    "batch: pipeline transform": "ModelInputPipeline.transform over the stream (raw features and model inputs); "
+                                 "peer: the pandas features spread to the raw layout, then scikit-learn's transform "
+                                 "of the rows after the warm-up",
+    "per event: pipeline": "ModelInputPipeline.update + values() per trade after the warm-up (raw features and model "
+                           "inputs); the peers only transform that trade's raw row, precomputed by the extractor: "
+                           "sklearn Pipeline.transform, onnxrt InferenceSession.run (float64, one thread)",
+    "per event: stages only": "the pipeline's time less FeatureExtractor.update + values() over the same trades: "
+                              "the model-input stages against the same peer times",
+}
 
 
 def print_results(results, events):
-    print(f"{'comparison':<28}{'peer':<8}{'vorn s':>9}{'peer s':>9}{'ratio':>8}{'target':>8}  features")
+    print(f"{'comparison':<28}{'peer':<16}{'vorn s':>9}{'peer s':>9}{'ratio':>8}{'target':>8}  features")
     for r in results:
         ratio = r.peer_seconds / r.vorn_seconds
-        mark = "" if ratio >= r.target else "  (below target)"
-        print(f"{r.section:<28}{r.peer:<8}{r.vorn_seconds:9.3f}{r.peer_seconds:9.3f}{ratio:7.1f}x{r.target:7.0f}x"
+        target = "-" if r.target is None else f"{r.target:.0f}x"
+        mark = "" if r.target is None or ratio >= r.target else "  (below target)"
+        print(f"{r.section:<28}{r.peer:<16}{r.vorn_seconds:9.3f}{r.peer_seconds:9.3f}{ratio:7.1f}x{target:>8}"
               f"  {','.join(r.features)}{mark}")
+    print()
+    for section in dict.fromkeys(r.section for r in results):
+        print(f"{section}: {NOTES[section]}")
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--batch-events", type=int, default=300_000)
     parser.add_argument("--step-events", type=int, default=60_000)
+    parser.add_argument("--pipeline-step-events", type=int, default=10_000)
     parser.add_argument("--repeat", type=int, default=3, help="timed runs per measurement; the best counts")
     parser.add_argument("--only", choices=[name for name, _ in SECTIONS], action="append")
     args = parser.parse_args()
-    sizes = {"batch": args.batch_events, "per_event": args.step_events}
+    sizes = {"batch": args.batch_events, "per_event": args.step_events,
+             "pipeline_per_event": args.pipeline_step_events}
     results = []
     for name, section in SECTIONS:
         if args.only is None or name in args.only:
