@@ -185,6 +185,15 @@ def step_live(fx, day, start):
     return np.vstack(rows)
 
 
+def replay_then_step(live, day, rows, what):
+    """Batch-replays all but the last LIVE_TAIL events on `live`, steps those, and checks the stepped
+    rows against the last `rows` bit for bit."""
+    n = len(day.is_trade)
+    replay(live, day, n - LIVE_TAIL)
+    if not np.array_equal(step_live(live, day, n - LIVE_TAIL).view(np.uint64), rows[n - LIVE_TAIL:].view(np.uint64)):
+        raise SystemExit(f"{what} differs from the batch replay")
+
+
 def label(feature_id):
     """A short column label: the kind and its window, lag or depth, without the symbol."""
     parts = feature_id.split(":")
@@ -220,11 +229,7 @@ def main():
     replayed = time.perf_counter()
     print(f"batch replay: {n:,} rows x {batch.n_features()} features in {replayed - generated:.2f}s")
 
-    live = FeatureExtractor(spec)
-    replay(live, day, n - LIVE_TAIL)
-    live_rows = step_live(live, day, n - LIVE_TAIL)
-    if not np.array_equal(live_rows.view(np.uint64), rows[n - LIVE_TAIL:].view(np.uint64)):
-        raise SystemExit("live stepping differs from the batch replay")
+    replay_then_step(FeatureExtractor(spec), day, rows, "live stepping")
     print(f"live stepping of the last {LIVE_TAIL:,} events equals the batch rows bit for bit "
           f"({time.perf_counter() - replayed:.2f}s)\n")
     print_table(batch.feature_names(), rows[-1])
@@ -253,11 +258,7 @@ def model_inputs(spec, day, raw_rows):
     read_back = PipelineSpec.from_json(text)
     if read_back.to_json() != text or read_back.feature_ids() != fitted.feature_ids():
         raise SystemExit("the pipeline spec changed through its JSON text")
-    live = ModelInputPipeline(read_back)
-    replay(live, day, n - LIVE_TAIL)
-    live_rows = step_live(live, day, n - LIVE_TAIL)
-    if not np.array_equal(live_rows.view(np.uint64), rows[n - LIVE_TAIL:].view(np.uint64)):
-        raise SystemExit("live stepping of the pipeline read from JSON differs from the batch replay")
+    replay_then_step(ModelInputPipeline(read_back), day, rows, "live stepping of the pipeline read from JSON")
     print(f"pipeline spec as JSON: {len(text):,} characters; the pipeline built from it steps the last "
           f"{LIVE_TAIL:,} events live\nequal to the batch rows bit for bit ({time.perf_counter() - replayed:.2f}s)\n")
 

@@ -35,7 +35,8 @@ from sklearn.pipeline import make_pipeline
 from sklearn.preprocessing import StandardScaler
 from talipp.indicators import ROC, SMA, StdDev
 
-from _vorn import KIND_TRADE, SIDE_AGGRESSOR_BUY, FeatureExtractor, FeatureExtractorSpec, ModelInputPipeline, PipelineSpec
+from _vorn import (KIND_TRADE, SIDE_AGGRESSOR_BUY, FeatureExtractor, FeatureExtractorSpec, ModelInputPipeline,
+                   PipelineSpec)
 
 SYMBOLS = ("bench-a", "bench-b", "bench-c")
 LAGS = (1, 10)  # simple returns of the trade price
