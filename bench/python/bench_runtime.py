@@ -110,10 +110,12 @@ def build_extractor(features):
     return fx, columns
 
 
-def best_of(repeat, run, setup=lambda: None):
-    """The shortest of `repeat` timed calls of run(setup()), setup untimed, and the last call's result."""
+def best_of(repeat, run, setup=lambda: None, min_seconds=1.0):
+    """The shortest of the timed calls of run(setup()), setup untimed, and the last call's result:
+    at least `repeat` calls, more until they add up to `min_seconds`, so that short runs on a
+    loaded machine get as many chances as long ones."""
     times = []
-    for _ in range(repeat):
+    while len(times) < repeat or sum(times) < min_seconds:
         state = setup()
         start = time.perf_counter()
         out = run(state)
