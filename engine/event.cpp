@@ -12,7 +12,7 @@ Status require_finite(double value, ValueField field) {
 
 }  // namespace
 
-Status Event::validate_finite_values() const {
+Status Event::non_finite_value() const {
   if (const auto* price = std::get_if<Price>(&value)) return require_finite(price->price, ValueField::Price);
   if (const auto* volume = std::get_if<Volume>(&value)) return require_finite(volume->volume, ValueField::Volume);
   if (const auto* trade = std::get_if<Trade>(&value)) {

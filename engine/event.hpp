@@ -7,6 +7,7 @@
 // duration of the call (see order_book/book_update.hpp).
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -86,11 +87,27 @@ struct Event {
   // Fails with NonFiniteEventValue when a price, volume or trade number is
   // infinite or NaN (a trade's price is checked before its quantity). Book
   // and time events always pass.
-  Status validate_finite_values() const;
+  Status validate_finite_values() const {
+    if (has_finite_values()) [[likely]] return {};
+    return non_finite_value();
+  }
+  // True when validate_finite_values passes.
+  bool has_finite_values() const {
+    if (const auto* price = std::get_if<Price>(&value)) return std::isfinite(price->price);
+    if (const auto* volume = std::get_if<Volume>(&value)) return std::isfinite(volume->volume);
+    if (const auto* trade = std::get_if<Trade>(&value)) {
+      return std::isfinite(trade->price) && std::isfinite(trade->volume);
+    }
+    return true;
+  }
 
   // The book update of a delta or snapshot event, viewing the same level
   // lists; none for the other kinds. Timestamp and symbol stay with the event.
   std::optional<OrderBookUpdate> into_order_book_update() const;
+
+private:
+  // The error of an event whose values are not all finite.
+  Status non_finite_value() const;
 };
 
 static_assert(std::variant_size_v<Event::Variant> == kEventKindCount);
