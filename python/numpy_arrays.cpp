@@ -70,7 +70,8 @@ PyArray_Descr* descriptor() {
   return descr;
 }
 
-// A new C-ordered float64 or float32 array of `shape`, zero-filled.
+// A new C-ordered float64 or float32 array of `shape`, uninitialised: every
+// caller writes each cell before the array is returned.
 // MemoryError when its byte size does not fit the address space.
 template <std::size_t N>
 Ref new_array(bool f64, std::array<std::size_t, N> shape) {
@@ -86,7 +87,7 @@ Ref new_array(bool f64, std::array<std::size_t, N> shape) {
     cells *= shape[i];
     dims[i] = static_cast<npy_intp>(shape[i]);
   }
-  return Ref::checked(PyArray_ZEROS(static_cast<int>(N), dims.data(), f64 ? NPY_FLOAT64 : NPY_FLOAT32, 0));
+  return Ref::checked(PyArray_EMPTY(static_cast<int>(N), dims.data(), f64 ? NPY_FLOAT64 : NPY_FLOAT32, 0));
 }
 
 void* data_of(const Ref& array) { return PyArray_DATA(reinterpret_cast<PyArrayObject*>(array.get())); }
