@@ -285,6 +285,17 @@ T integer(Arg arg) {
     }
     return static_cast<T>(value);
   } else {
+    if constexpr (sizeof(T) < sizeof(long long)) {
+      // The signed conversion is the cheaper call; a negative or huge int
+      // goes on to the unsigned one below for the interpreter's own error.
+      int overflow = 0;
+      const long long small = PyLong_AsLongLongAndOverflow(index, &overflow);
+      if (small == -1 && overflow == 0 && PyErr_Occurred() != nullptr) fail_with_current();
+      if (overflow == 0 && small >= 0) {
+        if (static_cast<unsigned long long>(small) > std::numeric_limits<T>::max()) fail_too_big();
+        return static_cast<T>(small);
+      }
+    }
     const unsigned long long value = PyLong_AsUnsignedLongLong(index);
     if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred() != nullptr) fail_with_current();
     if constexpr (sizeof(T) < sizeof(unsigned long long)) {
