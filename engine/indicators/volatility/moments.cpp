@@ -1,26 +1,6 @@
 #include "engine/indicators/volatility/moments.hpp"
 
-#include <cmath>
-
 namespace vorn {
-
-void Moments::add(double x) {
-  count += 1;
-  const double d = x - mean;
-  mean = mean + d / static_cast<double>(count);
-  m2 = m2 + (x - mean) * d;
-}
-
-void Moments::remove(double x) {
-  if (count <= 1) {
-    *this = Moments{};
-    return;
-  }
-  count -= 1;
-  const double d = x - mean;
-  mean = mean - d / static_cast<double>(count);
-  m2 = m2 - (x - mean) * d;
-}
 
 void Moments::merge(const Moments& other) {
   if (count == 0) {
@@ -51,14 +31,6 @@ void Moments::subtract(const Moments& other) {
   m2 = m2 - other.m2 - d * d * big_n * nb / n;
   mean = new_mean;
   count = rest;
-}
-
-std::optional<double> Moments::volatility() const {
-  if (count == 0) return std::nullopt;
-  double variance = m2 / static_cast<double>(count);
-  // A NaN variance stays NaN (it is not clamped to 0.0).
-  if (variance < 0.0) variance = 0.0;
-  return std::sqrt(variance);
 }
 
 }  // namespace vorn
