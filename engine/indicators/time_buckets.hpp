@@ -65,6 +65,10 @@ struct TimedFrame {
   std::array<std::int64_t, N> durations{};  // ms, a whole number of buckets
   std::array<bool, N> ready{};
   std::size_t window_count = 0;
+  // The last bucket start computed, reused while timestamps stay inside
+  // that bucket (no division then).
+  bool has_bucket = false;
+  BucketTime last_bucket = 0;
 
   // Checks in this order: capacity 0 RingBufferCapacityZero; ring storage
   // (ConstructionFailed for `kind`, see construction_failed); the
@@ -134,6 +138,14 @@ struct TimedFrame {
       leave(ring[ring.size() - count]);
       --count;
     }
+  }
+
+  // bucket_start(t, width), remembered for the next timestamps of the same bucket.
+  BucketTime bucket_of(std::int64_t t) {
+    if (has_bucket && t >= last_bucket && BucketTime{t} - last_bucket < width) return last_bucket;
+    last_bucket = bucket_start(t, width);
+    has_bucket = true;
+    return last_bucket;
   }
 
   // The first update starts the clock and refreshes readiness.

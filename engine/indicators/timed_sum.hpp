@@ -46,7 +46,7 @@ public:
   void update(const Values& values, std::int64_t t) {
     frame_.start(t);
     observe(t);
-    const BucketTime start = bucket_start(t, frame_.width);
+    const BucketTime start = frame_.bucket_of(t);
     auto& ring = frame_.ring;
     if (!ring.empty() && ring.back().start == start) {
       add_lanes(ring.back().values, values);
@@ -62,7 +62,7 @@ public:
   // bucket reads exactly 0.0.
   bool observe(std::int64_t t) {
     if (!frame_.advance(t)) return false;
-    const BucketTime now = bucket_start(t, frame_.width);
+    const BucketTime now = frame_.bucket_of(t);
     for (std::size_t i = 0; i < frame_.window_count; ++i) {
       Values& sums = sums_[i];
       oldest_[i] = frame_.expire_from(i, oldest_[i], now, [&](const Bucket& bucket) {

@@ -13,7 +13,7 @@ Result<SimpleMovingAverageTimed> SimpleMovingAverageTimed::try_new(Duration aggr
 void SimpleMovingAverageTimed::update(double value, std::int64_t t) {
   frame_.start(t);
   observe(t);
-  const BucketTime start = bucket_start(t, frame_.width);
+  const BucketTime start = frame_.bucket_of(t);
   auto& ring = frame_.ring;
   if (!ring.empty() && ring.back().start == start) {
     current_sum_ = current_sum_ + value;

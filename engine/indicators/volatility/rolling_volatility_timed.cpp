@@ -15,7 +15,7 @@ void RollingVolatilityTimed::update(double price, std::int64_t t) {
   observe(t);
   const auto r = returns_.next(price);
   if (!r) return;
-  const BucketTime start = bucket_start(t, frame_.width);
+  const BucketTime start = frame_.bucket_of(t);
   auto& ring = frame_.ring;
   if (!ring.empty() && ring.back().start == start) {
     ring.back().moments.add(*r);

@@ -24,7 +24,7 @@ Result<OnBalanceVolumeTimed> OnBalanceVolumeTimed::try_new(Duration aggregation,
 void OnBalanceVolumeTimed::update(std::int64_t t, double price, double volume) {
   frame_.start(t);
   observe(t);
-  const BucketTime start = bucket_start(t, frame_.width);
+  const BucketTime start = frame_.bucket_of(t);
   auto& ring = frame_.ring;
   if (!ring.empty() && ring.back().start == start) {
     const std::size_t newest = ring.size() - 1;
@@ -43,7 +43,7 @@ void OnBalanceVolumeTimed::update(std::int64_t t, double price, double volume) {
 
 bool OnBalanceVolumeTimed::observe(std::int64_t t) {
   if (!frame_.advance(t)) return false;
-  const BucketTime now = bucket_start(t, frame_.width);
+  const BucketTime now = frame_.bucket_of(t);
   for (std::size_t i = 0; i < frame_.window_count; ++i) {
     oldest_[i] = frame_.expire_from(i, oldest_[i], now, [&](const ObvBucket& bucket) {
       sums_[i] = sums_[i] - bucket.direction * bucket.volume;
