@@ -67,6 +67,7 @@ struct TimedFrame {
   std::size_t window_count = 0;
   // The last bucket start computed, reused while timestamps stay inside
   // that bucket (no division then).
+  bool all_ready = false;  // every window ready: readiness needs no more checks
   bool has_bucket = false;
   BucketTime last_bucket = 0;
 
@@ -169,11 +170,14 @@ struct TimedFrame {
   // duration has passed since the first update (the difference taken without
   // overflow). Nothing happens before the first update.
   void refresh_readiness(std::int64_t t) {
-    if (!started) return;
+    if (!started || all_ready) return;
     const BucketTime elapsed = BucketTime{t} - first_timestamp;
+    bool all = true;
     for (std::size_t i = 0; i < window_count; ++i) {
       if (policy == WarmupPolicy::FirstValue || elapsed >= durations[i]) ready[i] = true;
+      all = all && ready[i];
     }
+    all_ready = all;
   }
 };
 
