@@ -6,20 +6,34 @@ and river stepping the same indicators one trade at a time. Model inputs: standa
 PCA fitted by scikit-learn on the stream's raw feature rows and carried into a `ModelInputPipeline`;
 per event, its `update` plus `values()` against the fitted scikit-learn pipeline and the same
 pipeline converted to ONNX and run by ONNX Runtime, each transforming one raw row; in batch, its
-`transform` against the pandas features followed by scikit-learn's `transform`. Before a time is
-reported, each peer's numbers are checked against the extractor's or the pipeline's, so every row
+`transform` against the pandas features followed by scikit-learn's `transform`. Before anything is
+timed, each peer's numbers are checked against the extractor's or the pipeline's, so every row
 compares the same work.
+
+Timing is the same for every contender: each runs once per round, the rounds interleave them (the
+order rotates from round to round) and every run starts from fresh state built untimed, after a
+garbage collection and once the process's other threads have gone quiet. A round gives one ratio,
+peer time / vorn time; the table shows the median ratio of the rounds with its range, on the wall
+clock and on CPU time (`time.process_time`: every thread of the process). polars runs on its default
+thread pool and on one thread; the latter lives in a worker process started with
+POLARS_MAX_THREADS=1 (polars reads it when imported), which times its own runs in its turn.
 
     pip install -r bench/python/requirements.txt && python bench/python/bench_runtime.py
 
-Each section is a function in SECTIONS taking the stream and returning result rows; a new
-comparison is one more such function.
+Each section is a function in SECTIONS taking the stream and the round count and returning result
+rows; a new comparison is one more such function.
 """
 import argparse
 import datetime as dt
+import gc
 import math
+import os
+import pickle
+import subprocess
+import sys
 import time
 from collections import deque
+from importlib import metadata
 from typing import Callable, NamedTuple
 
 import numpy as np
@@ -49,6 +63,8 @@ SMA_MS = 30_000  # timed moving-average window
 KINDS = {"ret": "simple_return", "vol": "volatility", "cvd": "cvd", "tvol": "trade_volume_timed",
          "vwap": "vwap_timed", "sma": "sma_timed"}
 ALL = ("ret1", "ret10", "vol", "cvd", "tvol", "vwap", "sma")
+STEPPED = ("ret1", "ret10", "vol", "cvd")  # the per-event set every per-event peer has
+STEPPED_TIMED = STEPPED + ("tvol", "vwap")  # and with the timed windows river has
 
 
 class Stream(NamedTuple):
@@ -65,9 +81,11 @@ class Result(NamedTuple):
     section: str
     peer: str
     features: tuple
-    vorn_seconds: float
-    peer_seconds: float
-    target: float | None  # the peer time / vorn time ratio aimed at, if any
+    events: int
+    vorn: np.ndarray  # (wall, CPU) seconds of each round
+    peer_times: np.ndarray  # the same, of the peer's run in the same rounds
+    target: float | None = None  # the peer time / vorn time ratio aimed at, if any
+    clock: str = "wall"  # the time the target is on: "wall" or "cpu"
 
 
 def make_stream(n, seed=11):
@@ -110,17 +128,38 @@ def build_extractor(features):
     return fx, columns
 
 
-def best_of(repeat, run, setup=lambda: None, min_seconds=1.0):
-    """The shortest of the timed calls of run(setup()), setup untimed, and the last call's result:
-    at least `repeat` calls, more until they add up to `min_seconds`, so that short runs on a
-    loaded machine get as many chances as long ones."""
-    times = []
-    while len(times) < repeat or sum(times) < min_seconds:
+def settle(limit=0.5):
+    """Waits until the process's other threads stop using CPU (BLAS and polars workers keep spinning
+    for tens of milliseconds after their work), so that none of it is counted to the next run."""
+    deadline = time.perf_counter() + limit
+    while time.perf_counter() < deadline:
+        cpu = time.process_time()
+        time.sleep(0.01)
+        if time.process_time() - cpu < 0.001:
+            return
+
+
+def timer(run, setup=lambda: None):
+    """A contender: times one run(setup()), setup untimed, returning (wall, CPU) seconds."""
+    def timed():
         state = setup()
-        start = time.perf_counter()
-        out = run(state)
-        times.append(time.perf_counter() - start)
-    return min(times), out
+        gc.collect()
+        settle()
+        wall, cpu = time.perf_counter(), time.process_time()
+        run(state)
+        return time.perf_counter() - wall, time.process_time() - cpu
+    return timed
+
+
+def rounds(contenders, repeat):
+    """Runs the {name: timer} contenders once each per round for `repeat` rounds, each round
+    starting one contender further on; returns name -> (repeat, 2) array of (wall, CPU) seconds."""
+    names = list(contenders)
+    times = {name: [] for name in names}
+    for r in range(repeat):
+        for name in names[r % len(names):] + names[:r % len(names)]:
+            times[name].append(contenders[name]())
+    return {name: np.array(t) for name, t in times.items()}
 
 
 def check(peer, feature, ours, theirs, nan_pattern=True):
@@ -209,18 +248,72 @@ def polars_features(s):
         .then((pl.col("means_before") + mean_so_far) / (pl.col("buckets_before") + 1)).alias("sma"))
 
 
+class OnePolarsThread:
+    """polars_features on one thread: a worker process (this script with --polars-worker) started
+    with POLARS_MAX_THREADS=1, serving pickled requests over its stdin and stdout."""
+
+    def __init__(self, events):
+        self.process = subprocess.Popen([sys.executable, __file__, "--polars-worker", str(events)],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        env={**os.environ, "POLARS_MAX_THREADS": "1"})
+
+    def timed(self):
+        settle()  # this process's threads quiet too
+        return self.ask("time")
+
+    def ask(self, request):
+        pickle.dump(request, self.process.stdin)
+        self.process.stdin.flush()
+        return pickle.load(self.process.stdout)
+
+    def close(self):
+        self.process.stdin.close()
+        self.process.wait()
+
+
+def polars_worker(events):
+    """The worker's side: "table" answers the feature columns, "time" one run's (wall, CPU) seconds
+    measured here, in this process."""
+    assert pl.thread_pool_size() == 1, pl.thread_pool_size()
+    stream = make_stream(events)
+    timed = timer(lambda _: polars_features(stream))
+    while True:
+        try:
+            request = pickle.load(sys.stdin.buffer)
+        except EOFError:
+            return
+        if request == "table":
+            table = polars_features(stream)
+            answer = {f: table[f].to_numpy() for f in ALL}
+        else:
+            answer = timed()
+        pickle.dump(answer, sys.stdout.buffer)
+        sys.stdout.buffer.flush()
+
+
 def batch_section(stream, repeat):
-    columns = build_extractor(ALL)[1]
-    vorn_seconds, rows = best_of(repeat, lambda fx: vorn_batch(fx, stream), lambda: build_extractor(ALL)[0])
-    results = []
-    for peer, compute in (("pandas", pandas_features), ("polars", polars_features)):
-        seconds, table = best_of(repeat, lambda _: compute(stream))
-        for index, symbol in enumerate(SYMBOLS):
-            mine = stream.symbol == index
-            for feature in ALL:
-                check(peer, feature, rows[mine, columns[symbol][feature]], np.asarray(table[feature])[mine])
-        results.append(Result("batch: transform", peer, ALL, vorn_seconds, seconds, 3.0))
-    return results
+    fx, columns = build_extractor(ALL)
+    rows = vorn_batch(fx, stream)
+    threads = f"polars {pl.thread_pool_size()} thr"
+    one_thread = OnePolarsThread(len(stream.symbol))
+    try:
+        peers = {"pandas": (lambda: pandas_features(stream), timer(lambda _: pandas_features(stream))),
+                 threads: (lambda: polars_features(stream), timer(lambda _: polars_features(stream))),
+                 "polars 1 thr": (lambda: one_thread.ask("table"), one_thread.timed)}
+        for peer, (compute, _) in peers.items():
+            table = compute()
+            for index, symbol in enumerate(SYMBOLS):
+                mine = stream.symbol == index
+                for feature in ALL:
+                    check(peer, feature, rows[mine, columns[symbol][feature]], np.asarray(table[feature])[mine])
+        times = rounds({"vorn": timer(lambda fx: vorn_batch(fx, stream), lambda: build_extractor(ALL)[0]),
+                        **{peer: timed for peer, (_, timed) in peers.items()}}, repeat)
+    finally:
+        one_thread.close()
+    n = len(stream.symbol)
+    return [Result("batch: transform", "pandas", ALL, n, times["vorn"], times["pandas"], 3.0),
+            Result("batch: transform", threads, ALL, n, times["vorn"], times[threads], 2.0, "cpu"),
+            Result("batch: transform", "polars 1 thr", ALL, n, times["vorn"], times["polars 1 thr"], 2.0)]
 
 
 # ---- per event: update() + values() against talipp and river ---------------------------------
@@ -282,9 +375,9 @@ class RiverSymbol:
         self.pq = river_utils.TimeRolling(river_stats.Sum, period=dt.timedelta(milliseconds=FLOW_MS))
 
 
-def river_steps(stream, sample):
-    """Returns, volatility (rolling Var), CVD (rolling Sum), timed trade volume and VWAP (time-rolling
-    sums over bucket starts); river has no mean of bucket means for the timed SMA."""
+def river_steps(stream, sample, timed):
+    """Returns, volatility (rolling Var), CVD (rolling Sum) and, if `timed`, trade volume and VWAP
+    (time-rolling sums over bucket starts); river has no mean of bucket means for the timed SMA."""
     buckets = [dt.datetime(1970, 1, 1) + dt.timedelta(milliseconds=t)
                for t in (stream.timestamp - stream.timestamp % AGGREGATION_MS).tolist()]
     symbols, prices, volumes, sides = (c.tolist() for c in (stream.symbol, stream.price, stream.volume, stream.side))
@@ -299,10 +392,12 @@ def river_steps(stream, sample):
             if rets[0] is not None:
                 st.var.update(rets[0])
             st.cvd.update(q if d == SIDE_AGGRESSOR_BUY else -q)
-            st.qty.update(q, t=b)
-            st.pq.update(p * q, t=b)
-            qty = st.qty.get()
-            values = (*rets, math.sqrt(max(st.var.get(), 0.0)), st.cvd.get(), qty, st.pq.get() / qty)
+            values = (*rets, math.sqrt(max(st.var.get(), 0.0)), st.cvd.get())
+            if timed:
+                st.qty.update(q, t=b)
+                st.pq.update(p * q, t=b)
+                qty = st.qty.get()
+                values += (qty, st.pq.get() / qty)
             if i % sample == 0:
                 seen[i] = (h, *values)
         return seen
@@ -323,15 +418,20 @@ def compare_steps(peer, features, ours, theirs, columns):
 
 
 def per_event_section(stream, repeat, sample=97):
-    results = []
-    for peer, features, (setup, run) in (
-            ("talipp", ("ret1", "ret10", "vol", "cvd"), talipp_steps(stream, sample)),
-            ("river", ("ret1", "ret10", "vol", "cvd", "tvol", "vwap"), river_steps(stream, sample))):
-        vorn_seconds, ours = best_of(repeat, vorn_steps(stream, sample), lambda: build_extractor(features)[0])
-        seconds, theirs = best_of(repeat, run, setup)
-        compare_steps(peer, features, ours, theirs, build_extractor(features)[1])
-        results.append(Result("per event: update+values", peer, features, vorn_seconds, seconds, 30.0))
-    return results
+    """The four stepped features against talipp and river, and with the timed windows against river."""
+    runs = {"vorn": (lambda: build_extractor(STEPPED)[0], vorn_steps(stream, sample)),
+            "talipp": talipp_steps(stream, sample), "river": river_steps(stream, sample, timed=False),
+            "vorn timed": (lambda: build_extractor(STEPPED_TIMED)[0], vorn_steps(stream, sample)),
+            "river timed": river_steps(stream, sample, timed=True)}
+    out = {name: run(setup()) for name, (setup, run) in runs.items()}
+    for ours, peer, features in (("vorn", "talipp", STEPPED), ("vorn", "river", STEPPED),
+                                 ("vorn timed", "river timed", STEPPED_TIMED)):
+        compare_steps(peer, features, out[ours], out[peer], build_extractor(features)[1])
+    times = rounds({name: timer(run, setup) for name, (setup, run) in runs.items()}, repeat)
+    n = len(stream.symbol)
+    return [Result("per event: update+values", "talipp", STEPPED, n, times["vorn"], times["talipp"], 30.0),
+            Result("per event: update+values", "river", STEPPED, n, times["vorn"], times["river"], 16.0),
+            Result("per event: with timed", "river", STEPPED_TIMED, n, times["vorn timed"], times["river timed"])]
 
 
 # ---- model inputs: a fitted scikit-learn pipeline on the raw features -----------------------------
@@ -376,10 +476,11 @@ def check_components(peer, ours, theirs):
         check(peer, f"pc{k}", ours[:, k], theirs[:, k])
 
 
-def pandas_raw_rows(stream, width):
-    """The pandas features in the extractor's raw layout: a symbol's columns hold its values after
-    its latest trade (pandas gives each row only the trading symbol's features)."""
-    table, columns = pandas_features(stream), build_extractor(ALL)[1]
+def pandas_raw_rows(stream, width, columns):
+    """The pandas features in the extractor's raw layout (`columns` from build_extractor): a symbol's
+    columns hold its values after its latest trade (pandas gives each row only the trading symbol's
+    features)."""
+    table = pandas_features(stream)
     raw = np.empty((len(stream.symbol), width))
     for index, symbol in enumerate(SYMBOLS):
         block = table[list(columns[symbol])].to_numpy()
@@ -389,13 +490,15 @@ def pandas_raw_rows(stream, width):
 
 
 def pipeline_batch_section(stream, repeat):
-    model = fit_model(stream)
-    rows = model.raw[model.warm:]
-    vorn_seconds, ours = best_of(repeat, lambda pipeline: vorn_batch(pipeline, stream), lambda: new_pipeline(model))
-    seconds, theirs = best_of(repeat, lambda _: model.sklearn.transform(
-        pandas_raw_rows(stream, rows.shape[1])[model.warm:]))
-    check_components("pandas+sklearn", ours[model.warm:], theirs)
-    return [Result("batch: pipeline transform", "pandas+sklearn", MODEL, vorn_seconds, seconds, 3.0)]
+    model, columns = fit_model(stream), build_extractor(ALL)[1]
+
+    def peer(_):
+        return model.sklearn.transform(pandas_raw_rows(stream, model.raw.shape[1], columns)[model.warm:])
+    check_components("pandas+sklearn", vorn_batch(new_pipeline(model), stream)[model.warm:], peer(None))
+    times = rounds({"vorn": timer(lambda pipeline: vorn_batch(pipeline, stream), lambda: new_pipeline(model)),
+                    "pandas+sklearn": timer(peer)}, repeat)
+    return [Result("batch: pipeline transform", "pandas+sklearn", MODEL, len(stream.symbol), times["vorn"],
+                   times["pandas+sklearn"], 3.0)]
 
 
 def onnx_transform(model, width):
@@ -437,15 +540,20 @@ def pipeline_per_event_section(stream, repeat, sample=7):
     def warmed(runtime):
         vorn_batch(runtime, head)
         return runtime
-    pipeline_seconds, ours = best_of(repeat, vorn_steps(live, sample), lambda: warmed(new_pipeline(model)))
-    extractor_seconds, _ = best_of(repeat, vorn_steps(live, sample), lambda: warmed(build_extractor(ALL)[0]))
+    runs = {"pipeline": (lambda: warmed(new_pipeline(model)), vorn_steps(live, sample)),
+            "extractor": (lambda: warmed(build_extractor(ALL)[0]), vorn_steps(live, sample)),
+            **{peer: (lambda: None, row_steps(transform, rows, sample)) for peer, transform, _ in peers}}
+    out = {name: run(setup()) for name, (setup, run) in runs.items()}
+    for peer, _, _ in peers:
+        check_components(peer, np.array(list(out["pipeline"].values())), np.array(list(out[peer].values())))
+    times = rounds({name: timer(run, setup) for name, (setup, run) in runs.items()}, repeat)
+    # Dividing by one round's difference of two short runs is noise: every round divides by the median one.
+    differences = times["pipeline"] - times["extractor"]
+    stages = np.broadcast_to(np.median(differences, axis=0), differences.shape)
     results = []
-    for peer, transform, target in peers:
-        seconds, theirs = best_of(repeat, row_steps(transform, rows, sample))
-        check_components(peer, np.array(list(ours.values())), np.array(list(theirs.values())))
-        results.append(Result("per event: pipeline", peer, MODEL, pipeline_seconds, seconds, target))
-        results.append(Result("per event: stages only", peer, MODEL, pipeline_seconds - extractor_seconds, seconds,
-                              None))
+    for peer, _, target in peers:
+        results.append(Result("per event: pipeline", peer, MODEL, len(rows), times["pipeline"], times[peer], target))
+        results.append(Result("per event: stages only", peer, MODEL, len(rows), stages, times[peer]))
     return results
 
 
@@ -454,27 +562,56 @@ SECTIONS: list[tuple[str, Callable]] = [("batch", batch_section), ("per_event", 
                                         ("pipeline_per_event", pipeline_per_event_section)]
 # What the vorn and peer times of each comparison cover, printed under the table.
 NOTES = {
-    "batch: transform": "FeatureExtractor.transform over the stream; the peers compute the same columns",
-    "per event: update+values": "FeatureExtractor.update + values() per trade; the peers step the same indicators",
+    "batch: transform": "FeatureExtractor.transform over the stream; the peers compute the same columns; polars on "
+                        "its default thread pool in this process (its target is on CPU time, as vorn starts no "
+                        "threads), and on one thread in a worker process",
+    "per event: update+values": f"FeatureExtractor.update + values() per trade; the peers step the same indicators "
+                                f"(volatility over {VOLATILITY} trades: talipp's StdDev sums its whole window for "
+                                f"every value, so its time grows with the window)",
+    "per event: with timed": f"the same, adding trade volume and VWAP over {FLOW_MS} ms of {AGGREGATION_MS} ms buckets",
     "batch: pipeline transform": "ModelInputPipeline.transform over the stream (raw features and model inputs); "
                                  "peer: the pandas features spread to the raw layout, then scikit-learn's transform "
                                  "of the rows after the warm-up",
     "per event: pipeline": "ModelInputPipeline.update + values() per trade after the warm-up (raw features and model "
                            "inputs); the peers only transform that trade's raw row, precomputed by the extractor: "
                            "sklearn Pipeline.transform, onnxrt InferenceSession.run (float64, one thread)",
-    "per event: stages only": "the pipeline's time less FeatureExtractor.update + values() over the same trades: "
-                              "the model-input stages against the same peer times",
+    "per event: stages only": "the pipeline's time less FeatureExtractor.update + values() over the same trades in "
+                              "the same round, the median of those differences: the model-input stages against the "
+                              "same peer times (the range is the peer's alone)",
 }
 
 
-def print_results(results, events):
-    print(f"{'comparison':<28}{'peer':<16}{'vorn s':>9}{'peer s':>9}{'ratio':>8}{'target':>8}  features")
+def print_header(sizes, repeat):
+    versions = ", ".join(f"{name} {metadata.version(name)}" for name in
+                         ("numpy", "pandas", "polars", "talipp", "river", "scikit-learn", "onnxruntime"))
+    print(f"Python {sys.version.split()[0]}, {versions}; {os.cpu_count()} cores, load average "
+          f"{os.getloadavg()[0]:.1f}, polars default pool {pl.thread_pool_size()} threads")
+    print(f"{repeat} rounds, each contender once per round in rotating order; times are medians; a ratio is peer "
+          f"time / vorn time, the median of the rounds' ratios [min, max], on the wall clock and on CPU time "
+          f"(all threads of the process)")
+    print(f"trades over {len(SYMBOLS)} symbols: {sizes['batch']} in batch, {sizes['per_event']} stepped, "
+          f"{sizes['pipeline_per_event']} stepped through the pipeline; returns over {'/'.join(map(str, LAGS))} "
+          f"trades, volatility over {VOLATILITY}, CVD over {CVD}; {AGGREGATION_MS} ms buckets, trade volume and "
+          f"VWAP over {FLOW_MS} ms, SMA over {SMA_MS} ms\n", flush=True)
+
+
+def ratio_text(ratios):
+    low, mid, high = (f"{x:.0f}" if abs(x) >= 100 else f"{x:.1f}" for x in
+                      (ratios.min(), np.median(ratios), ratios.max()))
+    return f"{mid}x [{low}, {high}]"
+
+
+def print_results(results):
+    print(f"{'comparison':<26}{'peer':<16}{'vorn ms':>8}{'ns/ev':>7}{'peer ms':>9}  {'wall ratio':<20}"
+          f"{'CPU ratio':<20}{'target':<12}features")
     for r in results:
-        ratio = r.peer_seconds / r.vorn_seconds
-        target = "-" if r.target is None else f"{r.target:.0f}x"
-        mark = "" if r.target is None or ratio >= r.target else "  (below target)"
-        print(f"{r.section:<28}{r.peer:<16}{r.vorn_seconds:9.3f}{r.peer_seconds:9.3f}{ratio:7.1f}x{target:>8}"
-              f"  {','.join(r.features)}{mark}")
+        ratios = r.peer_times / r.vorn
+        vorn_ms, peer_ms = np.median(r.vorn[:, 0]) * 1e3, np.median(r.peer_times[:, 0]) * 1e3
+        target = "" if r.target is None else f">={r.target:g}x {r.clock}"
+        met = r.target is None or np.median(ratios[:, int(r.clock == "cpu")]) >= r.target
+        print(f"{r.section:<26}{r.peer:<16}{vorn_ms:8.1f}{vorn_ms * 1e6 / r.events:7.0f}{peer_ms:9.1f}  "
+              f"{ratio_text(ratios[:, 0]):<20}{ratio_text(ratios[:, 1]):<20}{target:<12}{','.join(r.features)}"
+              f"{'' if met else '  (below target)'}")
     print()
     for section in dict.fromkeys(r.section for r in results):
         print(f"{section}: {NOTES[section]}")
@@ -485,16 +622,24 @@ def main():
     parser.add_argument("--batch-events", type=int, default=300_000)
     parser.add_argument("--step-events", type=int, default=60_000)
     parser.add_argument("--pipeline-step-events", type=int, default=10_000)
-    parser.add_argument("--repeat", type=int, default=3, help="timed runs per measurement; the best counts")
+    parser.add_argument("--repeat", type=int, default=21, help="rounds: timed runs of each contender")
+    parser.add_argument("--quick", action="store_true", help="a smoke run: fewer trades, 3 rounds")
     parser.add_argument("--only", choices=[name for name, _ in SECTIONS], action="append")
+    parser.add_argument("--polars-worker", type=int, help=argparse.SUPPRESS)
     args = parser.parse_args()
+    if args.polars_worker:
+        return polars_worker(args.polars_worker)
     sizes = {"batch": args.batch_events, "per_event": args.step_events,
              "pipeline_per_event": args.pipeline_step_events}
+    if args.quick:
+        # The pipeline's warm-up (the timed windows) takes about 3,000 trades.
+        sizes, args.repeat = {name: max(n // 10, 5_000) for name, n in sizes.items()}, 3
+    print_header(sizes, args.repeat)
     results = []
     for name, section in SECTIONS:
         if args.only is None or name in args.only:
-            results += section(make_stream(sizes.get(name, args.batch_events)), args.repeat)
-    print_results(results, sizes)
+            results += section(make_stream(sizes.get(name, sizes["batch"])), args.repeat)
+    print_results(results)
 
 
 if __name__ == "__main__":
