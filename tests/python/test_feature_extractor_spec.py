@@ -2,6 +2,7 @@
 (capacity, reserved ids, canonical order, all-or-nothing), and every builder's
 keys, checks in order and refusals."""
 import inspect
+import json
 import subprocess
 import sys
 import textwrap
@@ -239,6 +240,19 @@ def test_json_round_trip_of_every_builder_fixes_the_capacity():
     assert state(loaded) == state(spec) and loaded.indicator_count() == spec.indicator_count()
     assert raised(ValueError, lambda: loaded.vpt("eth")) == CAPACITY.format(spec.capacity, spec.capacity + 1)
     assert S.from_json(S(capacity=2**64 - 1).to_json()).capacity == 2**64 - 1
+
+
+def test_update_policy_reads_from_an_object_of_its_word_and_writes_the_word():
+    spec = S().vpt("eth").configure_order_book("eth", update_policy="contiguous", buffer_size=3)
+    document = json.loads(spec.to_json())
+    assert document["order_books"][0]["update_policy"] == "contiguous"
+    document["order_books"][0]["update_policy"] = {"contiguous": None}
+    assert S.from_json(json.dumps(document)).to_json() == spec.to_json()
+    for policy, message in [({"fifo": None}, "unknown variant `fifo`, expected one of `monotonic`, `contiguous`"),
+                            ({"contiguous": 1}, "invalid type: map, expected variant identifier"),
+                            ({"contiguous": None, "monotonic": None}, "invalid type: map, expected variant identifier")]:
+        document["order_books"][0]["update_policy"] = policy
+        assert raised(ValueError, lambda: S.from_json(json.dumps(document))).startswith(message + " at line 1 column ")
 
 
 def test_interning_happens_only_after_the_checks_that_precede_it():

@@ -1,6 +1,7 @@
 """PipelineSpec and ScalarStage: construction, the rebuild rule in both phases with
 its checks in order, the fit hand-off, copies, JSON and the class surfaces."""
 import inspect
+import json
 import math
 
 import pytest
@@ -80,6 +81,17 @@ def test_json_round_trip_of_every_stage_kind_fixes_the_capacity():
     assert state(loaded) == state(spec) == (["p"], 1, 1, 8, spec.to_json())
     assert raised(ValueError, lambda: loaded.pca_stage(["p", "q"], [0], [[1], [1]], [1, 1])) == CAPACITY.format(1, 2)
     assert raised(ValueError, lambda: P.from_json("{}")).startswith("missing field")
+
+
+def test_embedded_update_policy_reads_from_an_object_of_its_word_and_writes_the_word():
+    spec = P(raw().configure_order_book("btc", update_policy="contiguous", buffer_size=2)).identity("a")
+    document = json.loads(spec.to_json())
+    assert document["feature_extractor"]["order_books"][0]["update_policy"] == "contiguous"
+    document["feature_extractor"]["order_books"][0]["update_policy"] = {"contiguous": None}
+    assert P.from_json(json.dumps(document)).to_json() == spec.to_json()
+    document["feature_extractor"]["order_books"][0]["update_policy"] = {"fifo": None}
+    assert raised(ValueError, lambda: P.from_json(json.dumps(document))).startswith(
+        "unknown variant `fifo`, expected one of `monotonic`, `contiguous` at line 1 column ")
 
 
 # A fourth base transformation on three(): its first fault.

@@ -68,6 +68,13 @@ TEST(FeatureExtractorSpecReading, StructuralFaultsOfEveryRecord) {
       {edited(R"("full_window")", "null"), "invalid type: null, expected variant identifier"},
       {edited(R"("full_window")", R"("Full_Window")"), "unknown variant `Full_Window`, expected one of `first_value`, `full_window`"},
       {edited(R"("monotonic")", R"("fifo")"), "unknown variant `fifo`, expected one of `monotonic`, `contiguous`"},
+      // the update policy also reads from an object holding only its word, with null
+      {edited(R"("monotonic")", R"({"contiguous":null})"), "accepted"},
+      {edited(R"("monotonic")", R"({"fifo":null})"), "unknown variant `fifo`, expected one of `monotonic`, `contiguous`"},
+      {edited(R"("monotonic")", R"({"monotonic":null,"contiguous":null})"), "invalid type: map, expected variant identifier"},
+      {edited(R"("monotonic")", R"({"contiguous":"contiguous"})"), "invalid type: map, expected variant identifier"},
+      {edited(R"("monotonic")", R"({})"), "invalid type: map, expected variant identifier"},
+      {edited(R"("monotonic")", "null"), "invalid type: null, expected variant identifier"},
       {edited(R"({"window":10})", R"({"window":null})"), "data did not match any variant of untagged enum WindowWire"},
       // every unsigned 64-bit capacity and buffer size is taken; nothing is allocated for them while reading
       {edited(R"("capacity":2)", R"("capacity":18446744073709551615)"), "accepted"},
