@@ -7,7 +7,7 @@ import math
 import pytest
 
 from _vorn import FeatureExtractorSpec as F, PipelineSpec as P, ScalarStage as S, WarmupPolicy as W
-from helpers import raised
+from helpers import raised, refuses_trailing_nul
 
 CAPACITY = "invalid argument: feature vector capacity {} is smaller than active length {}"
 TRANSFORM = "invalid transformation definition at index {}: {}"
@@ -81,6 +81,10 @@ def test_json_round_trip_of_every_stage_kind_fixes_the_capacity():
     assert state(loaded) == state(spec) == (["p"], 1, 1, 8, spec.to_json())
     assert raised(ValueError, lambda: loaded.pca_stage(["p", "q"], [0], [[1], [1]], [1, 1])) == CAPACITY.format(1, 2)
     assert raised(ValueError, lambda: P.from_json("{}")).startswith("missing field")
+
+
+def test_json_text_is_read_to_its_end():
+    refuses_trailing_nul(P.from_json, three(checksum="m").select_stage([0, 2]).to_json())
 
 
 def test_embedded_update_policy_reads_from_an_object_of_its_word_and_writes_the_word():

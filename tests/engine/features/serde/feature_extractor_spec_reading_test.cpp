@@ -98,6 +98,16 @@ TEST(FeatureExtractorSpecReading, StructuralFaultsOfEveryRecord) {
   }
 }
 
+// The whole text is read: a NUL byte after a complete document is refused
+// where it stands.
+TEST(FeatureExtractorSpecReading, NulByteAfterTheDocument) {
+  const std::string text = std::string(kBase) + std::string("\0 junk", 6);
+  EXPECT_EQ(outcome(text), fmt::format("parse error: syntax error while parsing value - invalid literal; last read: "
+                                       "'\"9\"}}}}]}}<U+0000>'; expected end of input at line 1 column {}",
+                                       kBase.size() + 1));
+  EXPECT_EQ(outcome(std::string(kBase) + '\0'), outcome(text));
+}
+
 // ---- whole documents ------------------------------------------------------------------------
 
 // A document over `features` and `events` (the inside of the two lists).

@@ -94,6 +94,44 @@ TEST(JsonRecords, StructuralMessagesWithPositions) {
   for (const auto& [text, message] : rows) EXPECT_EQ(error_of(read_text(text)), message) << text;
 }
 
+// The whole text is read: a NUL byte is refused where it stands, as the
+// parser refuses any other stray control character (shown as <U+0000>), and
+// inside a string as an unescaped control character.
+TEST(JsonRecords, NulBytesAreRefusedWhereTheyStand) {
+  using namespace std::string_literals;
+  const std::vector<std::pair<std::string, std::string>> rows{
+      {"{\"version\":\"2\"}\0 x"s,
+       "parse error: syntax error while parsing value - invalid literal; last read: '\"2\"}<U+0000>'; expected end of "
+       "input at line 1 column 16"},
+      {"{\"version\":\"2\"}\0"s,
+       "parse error: syntax error while parsing value - invalid literal; last read: '\"2\"}<U+0000>'; expected end of "
+       "input at line 1 column 16"},
+      {"{\"version\":\"2\"}\n\0"s,
+       "parse error: syntax error while parsing value - invalid literal; last read: '\"2\"}<U+000A><U+0000>'; expected "
+       "end of input at line 2 column 1"},
+      {"\0{\"version\":\"2\"}"s,
+       "parse error: syntax error while parsing value - invalid literal; last read: '<U+0000>' at line 1 column 1"},
+      {"{\"version\":\0\"2\"}"s,
+       "parse error: syntax error while parsing value - invalid literal; last read: '\"version\":<U+0000>' "
+       "at line 1 column 12"},
+      {"{\"version\":\"2\",\"window\":12\0}"s,
+       "parse error: syntax error while parsing object - invalid literal; last read: '12<U+0000>'; expected '}' "
+       "at line 1 column 27"},
+      // inside a string, after an escaped quote; outside, after an escaped backslash ends the string
+      {"{\"version\":\"a\\\"\0\"}"s,
+       "parse error: syntax error while parsing value - invalid string: control character U+0000 (NUL) must be "
+       "escaped to \\u0000; last read: '\"a\\\"<U+0000>' at line 1 column 16"},
+      {"{\"version\":\"a\\\\\"\0}"s,
+       "parse error: syntax error while parsing object - invalid literal; last read: '\"a\\\\\"<U+0000>'; expected '}' "
+       "at line 1 column 17"},
+  };
+  for (const auto& [text, message] : rows) EXPECT_EQ(error_of(read_text(text)), message) << text;
+  // A stray U+0001 is shown as itself.
+  EXPECT_EQ(error_of(read_text("{\"version\":\"2\"}\x01")),
+            "parse error: syntax error while parsing value - invalid literal; last read: '\"2\"}<U+0001>'; expected end of "
+            "input at line 1 column 16");
+}
+
 // A unit enumeration reads from its word or from an object holding only that
 // word with null; other objects are refused as maps.
 TEST(JsonRecords, UnitVariants) {

@@ -120,5 +120,17 @@ TEST(PipelineSpecJson, EmbeddedUpdatePolicyObjectFormReadsAndWritesAsItsWord) {
   EXPECT_EQ(deserialize_pipeline_spec(written).value(), *spec);
 }
 
+// The whole text is read: a NUL byte after a complete document is refused
+// where it stands.
+TEST(PipelineSpecJson, NulByteAfterTheDocument) {
+  const std::string text = doc();
+  ASSERT_TRUE(deserialize_pipeline_spec(text));
+  EXPECT_EQ(read_message(text + std::string("\0 junk", 6)),
+            "parse error: syntax error while parsing value - invalid literal; last read: '\"stages\":[]}}<U+0000>'; expected end "
+            "of input");
+  EXPECT_EQ(deserialize_pipeline_spec(text + std::string("\0 junk", 6)).error(),
+            fmt::format("{} at line 1 column {}", read_message(text + '\0'), text.size() + 1));
+}
+
 }  // namespace
 }  // namespace vorn::serde
