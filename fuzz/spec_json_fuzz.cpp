@@ -9,18 +9,19 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <string>
 #include <string_view>
 
 #include "engine/errors.hpp"
 #include "engine/features/serde/feature_extractor_spec_json.hpp"
 #include "fuzz/check.hpp"
+#include "fuzz/written_form.hpp"
 
 namespace {
 
 using namespace vorn;
 using fuzz::check;
+using fuzz::outside_written_form;
 
 // Larger vectors and grids are valid but not built: their storage would
 // dominate the run (and trip the fuzzer's allocation limit).
@@ -39,20 +40,6 @@ bool small(const FeatureExtractorSpec& spec) {
     if (slots && *slots > kMaxBuiltCells) return false;
   }
   return true;
-}
-
-// Whether the spec is one the writer may refuse.
-bool outside_written_form(const FeatureExtractorSpec& spec) {
-  const auto& definitions = spec.definitions();
-  std::map<std::uint16_t, int> imbalances;
-  for (std::size_t i = 0; i < definitions.size(); ++i) {
-    const FeatureKey& key = definitions[i].key;
-    if (key.tag() == FeatureKeyTag::OrderBookImbalance && ++imbalances[key.symbol().id] > 16) return true;
-    for (std::size_t j = 0; j < i; ++j) {
-      if (definitions[j].key == key) return true;
-    }
-  }
-  return false;
 }
 
 void round_trip(std::string_view text) {

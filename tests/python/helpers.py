@@ -23,6 +23,17 @@ def raised(exception, call):
     return str(info.value)
 
 
+def refuses_trailing_nul(from_json, document):
+    """`from_json(document + NUL + junk)` is refused at the NUL, which follows the whole document: the
+    parser's message for a stray character there, the NUL shown as <U+0000>, with its line and column."""
+    line = document.count("\n") + 1
+    column = len(document) - (document.rfind("\n") + 1) + 1
+    message = raised(ValueError, lambda: from_json(document + "\0 junk"))
+    assert message.startswith("parse error: syntax error while parsing value - invalid literal; last read: '")
+    assert message.endswith(f"<U+0000>'; expected end of input at line {line} column {column}")
+    assert raised(ValueError, lambda: from_json(document + "\0")) == message
+
+
 def full_spec():
     """Every feature family (77 features, capacity 90), for two symbols with books, and the global
     clock and context."""

@@ -11,7 +11,7 @@ import numpy as np
 import pytest
 
 from _vorn import KIND_PRICE, KIND_TRADE, FeatureExtractor, FeatureExtractorSpec, OrderBookEvent
-from helpers import F32, F64, I64, NAN, U8, bits, full_spec, raised, replay
+from helpers import F32, F64, I64, NAN, U8, bits, full_spec, raised, refuses_trailing_nul, replay
 
 INF = float("inf")
 LOCKED = "output_dtype cannot be changed after the extractor has processed an event or context update"
@@ -187,6 +187,7 @@ def test_layout_construction_and_json():
              "argument 'output_dtype': 'int' object cannot be converted to 'PyString'")]:
         assert raised(exception, call) == message
     assert raised(ValueError, lambda: FeatureExtractor.from_json("{", "x")).endswith("line 1 column 2")
+    refuses_trailing_nul(FeatureExtractor.from_json, spec.to_json())
 
 
 def test_output_dtype_and_its_lock():

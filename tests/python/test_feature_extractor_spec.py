@@ -2,6 +2,7 @@
 (capacity, reserved ids, canonical order, all-or-nothing), and every builder's
 keys, checks in order and refusals."""
 import inspect
+import json
 import subprocess
 import sys
 import textwrap
@@ -9,7 +10,7 @@ import textwrap
 import pytest
 
 from _vorn import FeatureExtractorSpec as S, WarmupPolicy as W
-from helpers import raised
+from helpers import raised, refuses_trailing_nul
 
 B = "symbol=3:btc:source="
 G = "symbol=10:__global__:source="
@@ -239,6 +240,32 @@ def test_json_round_trip_of_every_builder_fixes_the_capacity():
     assert state(loaded) == state(spec) and loaded.indicator_count() == spec.indicator_count()
     assert raised(ValueError, lambda: loaded.vpt("eth")) == CAPACITY.format(spec.capacity, spec.capacity + 1)
     assert S.from_json(S(capacity=2**64 - 1).to_json()).capacity == 2**64 - 1
+
+
+def test_json_text_is_read_to_its_end():
+    spec = S().vpt("eth").configure_order_book("eth", update_policy="contiguous", buffer_size=3)
+    document = spec.to_json()
+    refuses_trailing_nul(S.from_json, document)
+    # a NUL inside the document is refused where it stands, not taken for the end of the text
+    at = document.index('"features"')
+    inner = raised(ValueError, lambda: S.from_json(document[:at] + "\0" + document[at:]))
+    line = document.count("\n", 0, at) + 1
+    column = at - document.rfind("\n", 0, at)
+    assert inner.startswith("parse error: syntax error while parsing object key - invalid literal; last read: '")
+    assert inner.endswith(f"<U+0000>'; expected string literal at line {line} column {column}")
+
+
+def test_update_policy_reads_from_an_object_of_its_word_and_writes_the_word():
+    spec = S().vpt("eth").configure_order_book("eth", update_policy="contiguous", buffer_size=3)
+    document = json.loads(spec.to_json())
+    assert document["order_books"][0]["update_policy"] == "contiguous"
+    document["order_books"][0]["update_policy"] = {"contiguous": None}
+    assert S.from_json(json.dumps(document)).to_json() == spec.to_json()
+    for policy, message in [({"fifo": None}, "unknown variant `fifo`, expected one of `monotonic`, `contiguous`"),
+                            ({"contiguous": 1}, "invalid type: map, expected variant identifier"),
+                            ({"contiguous": None, "monotonic": None}, "invalid type: map, expected variant identifier")]:
+        document["order_books"][0]["update_policy"] = policy
+        assert raised(ValueError, lambda: S.from_json(json.dumps(document))).startswith(message + " at line 1 column ")
 
 
 def test_interning_happens_only_after_the_checks_that_precede_it():

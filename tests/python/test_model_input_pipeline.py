@@ -9,7 +9,7 @@ import numpy as np
 
 from _vorn import (KIND_PRICE, KIND_TIME, FeatureExtractor, FeatureExtractorSpec, ModelInputPipeline, OrderBookEvent,
                    PipelineSpec)
-from helpers import CONTEXTS, F32, I64, NAN, U8, bits, full_spec, raised, replay
+from helpers import CONTEXTS, F32, I64, NAN, U8, bits, full_spec, raised, refuses_trailing_nul, replay
 
 A = "symbol=4:rt-a:source="
 BAD_DTYPE = 'output_dtype must be "float32", "float64", numpy.float32, or numpy.float64'
@@ -101,6 +101,7 @@ def test_construction_checks_in_order():
     # The document alone, and a reader error before the dtype.
     assert "expected end of input at line" in raised(ValueError, lambda: ModelInputPipeline.from_json(
         spec.to_json() + " {", "x"))
+    refuses_trailing_nul(ModelInputPipeline.from_json, spec.to_json())
 
 
 def test_each_accepted_input_refreshes_the_final_vector():

@@ -1,12 +1,13 @@
 """PipelineSpec and ScalarStage: construction, the rebuild rule in both phases with
 its checks in order, the fit hand-off, copies, JSON and the class surfaces."""
 import inspect
+import json
 import math
 
 import pytest
 
 from _vorn import FeatureExtractorSpec as F, PipelineSpec as P, ScalarStage as S, WarmupPolicy as W
-from helpers import raised
+from helpers import raised, refuses_trailing_nul
 
 CAPACITY = "invalid argument: feature vector capacity {} is smaller than active length {}"
 TRANSFORM = "invalid transformation definition at index {}: {}"
@@ -80,6 +81,21 @@ def test_json_round_trip_of_every_stage_kind_fixes_the_capacity():
     assert state(loaded) == state(spec) == (["p"], 1, 1, 8, spec.to_json())
     assert raised(ValueError, lambda: loaded.pca_stage(["p", "q"], [0], [[1], [1]], [1, 1])) == CAPACITY.format(1, 2)
     assert raised(ValueError, lambda: P.from_json("{}")).startswith("missing field")
+
+
+def test_json_text_is_read_to_its_end():
+    refuses_trailing_nul(P.from_json, three(checksum="m").select_stage([0, 2]).to_json())
+
+
+def test_embedded_update_policy_reads_from_an_object_of_its_word_and_writes_the_word():
+    spec = P(raw().configure_order_book("btc", update_policy="contiguous", buffer_size=2)).identity("a")
+    document = json.loads(spec.to_json())
+    assert document["feature_extractor"]["order_books"][0]["update_policy"] == "contiguous"
+    document["feature_extractor"]["order_books"][0]["update_policy"] = {"contiguous": None}
+    assert P.from_json(json.dumps(document)).to_json() == spec.to_json()
+    document["feature_extractor"]["order_books"][0]["update_policy"] = {"fifo": None}
+    assert raised(ValueError, lambda: P.from_json(json.dumps(document))).startswith(
+        "unknown variant `fifo`, expected one of `monotonic`, `contiguous` at line 1 column ")
 
 
 # A fourth base transformation on three(): its first fault.

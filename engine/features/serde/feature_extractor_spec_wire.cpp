@@ -1,6 +1,7 @@
 #include "engine/features/serde/feature_extractor_spec_wire.hpp"
 
 #include <array>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <variant>
@@ -10,10 +11,12 @@ namespace {
 
 // ---- readers ---------------------------------------------------------------------
 
+using ReadIndex = JsonResult<std::size_t> (*)(const JsonValue&, std::span<const std::string_view>);
+
 template <class Enum, std::size_t N>
-auto read_word(const std::array<std::string_view, N>& words) {
-  return [&words](const JsonValue& value) -> JsonResult<Enum> {
-    auto index = read_variant(value, words);
+auto read_word(const std::array<std::string_view, N>& words, ReadIndex read_index = read_variant) {
+  return [&words, read_index](const JsonValue& value) -> JsonResult<Enum> {
+    auto index = read_index(value, words);
     if (!index) return std::unexpected(std::move(index.error()));
     return static_cast<Enum>(*index);
   };
@@ -80,7 +83,7 @@ JsonResult<DenseBookConfigWire> read_dense(const JsonValue& v) {
 JsonResult<OrderBookConfigWire> read_order_book(const JsonValue& v) {
   return read_record<OrderBookConfigWire>(
       v, {"struct OrderBookConfigWire"}, required("symbol", &OrderBookConfigWire::symbol, read_string),
-      required("update_policy", &OrderBookConfigWire::update_policy, read_word<UpdatePolicy>(kUpdatePolicyWords)),
+      required("update_policy", &OrderBookConfigWire::update_policy, read_word<UpdatePolicy>(kUpdatePolicyWords, read_unit_variant)),
       required("buffer_size", &OrderBookConfigWire::buffer_size, read_u64),
       optional("dense", &OrderBookConfigWire::dense, read_dense));
 }

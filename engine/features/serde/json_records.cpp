@@ -20,15 +20,30 @@ std::string expected_names(std::span<const std::string_view> names) {
   return out;
 }
 
+// The index of `text` among `words`; the unknown-variant error points at `offset`.
+JsonResult<std::size_t> variant_index(std::string_view text, std::size_t offset,
+                                      std::span<const std::string_view> words) {
+  const auto found = std::ranges::find(words, text);
+  if (found != words.end()) return static_cast<std::size_t>(found - words.begin());
+  const std::string expected =
+      words.empty() ? "there are no variants" : "expected " + expected_names(words);
+  return std::unexpected(JsonError{fmt::format("unknown variant `{}`, {}", text, expected), offset});
+}
+
 }  // namespace
 
 JsonResult<std::size_t> read_variant(const JsonValue& value, std::span<const std::string_view> words) {
   if (value.kind != JsonKind::String) return std::unexpected(invalid_type(value, "variant identifier"));
-  const auto found = std::ranges::find(words, value.text);
-  if (found != words.end()) return static_cast<std::size_t>(found - words.begin());
-  const std::string expected =
-      words.empty() ? "there are no variants" : "expected " + expected_names(words);
-  return std::unexpected(JsonError{fmt::format("unknown variant `{}`, {}", value.text, expected), value.offset});
+  return variant_index(value.text, value.offset, words);
+}
+
+JsonResult<std::size_t> read_unit_variant(const JsonValue& value, std::span<const std::string_view> words) {
+  if (value.kind == JsonKind::Object && value.members.size() == 1 &&
+      value.members.front().value.kind == JsonKind::Null) {
+    const JsonMember& member = value.members.front();
+    return variant_index(member.key, member.key_offset, words);
+  }
+  return read_variant(value, words);
 }
 
 std::string describe(const JsonValue& value) {

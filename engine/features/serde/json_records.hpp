@@ -53,6 +53,11 @@ JsonResult<bool> read_bool(const JsonValue& value);             // "a boolean"
 // "unknown variant `{text}`, expected one of `{w1}`, `{w2}`, ...".
 JsonResult<std::size_t> read_variant(const JsonValue& value, std::span<const std::string_view> words);
 
+// A unit enumeration: its word as a string, or an object whose only key is the
+// word and whose value is null ({"contiguous": null}), whose key is then read
+// as read_variant reads a string. Any other object is refused as a map.
+JsonResult<std::size_t> read_unit_variant(const JsonValue& value, std::span<const std::string_view> words);
+
 // The variant named by the `tag` key of an object (for a tagged union whose
 // tag may stand anywhere among the keys): the index of its value among
 // `variants`, read as read_variant does. A value that is not an object gives

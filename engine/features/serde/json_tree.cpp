@@ -13,43 +13,67 @@
 namespace vorn::serde {
 namespace {
 
-// Input iterator over the text that counts the bytes the parser has taken, so
-// that each parser callback knows where its token ended.
-class CountingIterator {
+// The parser takes a NUL byte outside a string for the end of the text (as in
+// a C string) and would stop there, so such a byte reaches it as this stand-in,
+// which it refuses like any other stray control character. Inside a string
+// the parser refuses a NUL by itself.
+constexpr char kNulStandIn = '\x01';
+
+// What the parser has taken of the text: the byte count, so that each parser
+// callback knows where its token ended, and whether the next byte stands
+// inside a string.
+struct Progress {
+  std::size_t consumed = 0;
+  bool in_string = false;
+  bool escaped = false;  // the previous byte was a backslash inside a string
+
+  void take(char byte) {
+    ++consumed;
+    if (escaped) {
+      escaped = false;
+    } else if (byte == '"') {
+      in_string = !in_string;
+    } else if (in_string && byte == '\\') {
+      escaped = true;
+    }
+  }
+};
+
+// Input iterator over the whole text, NUL bytes included.
+class TextIterator {
 public:
   using iterator_category = std::input_iterator_tag;
   using value_type = char;
   using difference_type = std::ptrdiff_t;
   using pointer = const char*;
-  using reference = const char&;
+  using reference = char;
 
-  CountingIterator(const char* position, std::size_t* consumed)
-      : position_(position), consumed_(consumed) {}
-  reference operator*() const { return *position_; }
-  CountingIterator& operator++() {
+  TextIterator(const char* position, Progress* progress) : position_(position), progress_(progress) {}
+  char operator*() const { return *position_ == '\0' && !progress_->in_string ? kNulStandIn : *position_; }
+  TextIterator& operator++() {
+    progress_->take(*position_);
     ++position_;
-    ++*consumed_;
     return *this;
   }
-  CountingIterator operator++(int) {
-    CountingIterator before = *this;
+  TextIterator operator++(int) {
+    TextIterator before = *this;
     ++*this;
     return before;
   }
-  friend bool operator==(const CountingIterator& a, const CountingIterator& b) {
-    return a.position_ == b.position_;
-  }
+  friend bool operator==(const TextIterator& a, const TextIterator& b) { return a.position_ == b.position_; }
 
 private:
   const char* position_;
-  std::size_t* consumed_;
+  Progress* progress_;
 };
 
 // The parser's text without its "[json.exception...] " prefix and without its
 // own " at line L, column C" (the caller appends the position in our form).
 // The bytes it quotes from the input may end inside a character, so broken
-// sequences become U+FFFD.
-std::string parser_message(std::string_view what) {
+// sequences become U+FFFD. When the refused byte is a NUL, the stand-in it
+// quotes is shown as the NUL it stands for (any other such byte before it would
+// have been refused first).
+std::string parser_message(std::string_view what, bool at_nul) {
   if (what.starts_with("[json.exception.")) {
     const std::size_t end = what.find("] ");
     if (end != std::string_view::npos) what.remove_prefix(end + 2);
@@ -66,6 +90,11 @@ std::string parser_message(std::string_view what) {
       end += 9;
       skip_digits();
       out.erase(at, end - at);
+    }
+  }
+  if (at_nul) {
+    for (std::size_t shown = out.find("<U+0001>"); shown != std::string::npos; shown = out.find("<U+0001>", shown)) {
+      out.replace(shown, 8, "<U+0000>");
     }
   }
   return to_valid_utf8(out);
@@ -127,7 +156,9 @@ public:
   bool end_array() { return close(); }
 
   bool parse_error(std::size_t byte, const std::string&, const nlohmann::detail::exception& ex) {
-    error_ = JsonError{parser_message(ex.what()), byte > 0 ? byte - 1 : 0};
+    const std::size_t offset = byte > 0 ? byte - 1 : 0;
+    const bool at_nul = offset < text_.size() && text_[offset] == '\0';
+    error_ = JsonError{parser_message(ex.what(), at_nul), offset};
     return false;
   }
 
@@ -204,12 +235,11 @@ private:
 }  // namespace
 
 JsonResult<JsonValue> parse_json(std::string_view text) {
-  std::size_t consumed = 0;
-  TreeBuilder builder(text, &consumed);
+  Progress progress;
+  TreeBuilder builder(text, &progress.consumed);
   const char* begin = text.data();
-  const bool accepted = nlohmann::json::sax_parse(CountingIterator(begin, &consumed),
-                                                  CountingIterator(begin + text.size(), &consumed),
-                                                  &builder);
+  const bool accepted = nlohmann::json::sax_parse(TextIterator(begin, &progress),
+                                                  TextIterator(begin + text.size(), &progress), &builder);
   return builder.finish(accepted);
 }
 

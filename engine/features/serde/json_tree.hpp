@@ -53,8 +53,9 @@ struct JsonError {
 template <class T>
 using JsonResult = std::expected<T, JsonError>;
 
-// Parses one JSON value; only white space may follow it. Syntax errors keep
-// the parser's own wording.
+// Parses one JSON value; only white space may follow it. The whole text is
+// read: a NUL byte is refused where it stands. Syntax errors keep the
+// parser's own wording.
 JsonResult<JsonValue> parse_json(std::string_view text);
 
 // 1-based line and column (in bytes) of the byte at `offset`; an offset at

@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <unordered_set>
 #include <vector>
 
@@ -166,6 +167,29 @@ struct SpecGenerator {
     return FeatureExtractorSpec::with_order_books(std::move(spec.value()), std::move(books)).value();
   }
 };
+
+// An update policy given as an object holding only its word, with null, reads
+// as that policy and is written back as the word.
+TEST(FeatureExtractorSpecJson, UpdatePolicyObjectFormReadsAndWritesAsItsWord) {
+  const auto document = [](std::string_view policy) {
+    return fmt::format(R"({{"version":"2.0","capacity":0,"length":0,"required_events":[],"features":[],)"
+                       R"("order_books":[{{"symbol":"eth","update_policy":{},"buffer_size":3}}]}})",
+                       policy);
+  };
+  for (const auto& [policy, expected, word] :
+       {std::tuple{R"({"contiguous":null})", UpdatePolicy::Contiguous, "contiguous"},
+        std::tuple{R"({ "monotonic" : null })", UpdatePolicy::Monotonic, "monotonic"}}) {
+    auto spec = deserialize_feature_extractor_spec(document(policy));
+    ASSERT_TRUE(spec) << spec.error();
+    ASSERT_EQ(spec->order_books().size(), 1u);
+    EXPECT_EQ(spec->order_books()[0].update_policy, expected);
+    const std::string written = serialize_feature_extractor_spec(*spec).value();
+    EXPECT_NE(written.find(fmt::format(R"("update_policy": "{}",)", word)), std::string::npos) << written;
+    EXPECT_EQ(written, serialize_feature_extractor_spec(
+                           deserialize_feature_extractor_spec(document(fmt::format(R"("{}")", word))).value())
+                           .value());
+  }
+}
 
 TEST(FeatureExtractorSpecJson, WrittenSpecsReadBackEqualWithOneIndicatorPerSortKeyRun) {
   SpecGenerator generator{std::mt19937_64(20240611)};

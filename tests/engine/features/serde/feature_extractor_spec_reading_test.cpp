@@ -68,6 +68,13 @@ TEST(FeatureExtractorSpecReading, StructuralFaultsOfEveryRecord) {
       {edited(R"("full_window")", "null"), "invalid type: null, expected variant identifier"},
       {edited(R"("full_window")", R"("Full_Window")"), "unknown variant `Full_Window`, expected one of `first_value`, `full_window`"},
       {edited(R"("monotonic")", R"("fifo")"), "unknown variant `fifo`, expected one of `monotonic`, `contiguous`"},
+      // the update policy also reads from an object holding only its word, with null
+      {edited(R"("monotonic")", R"({"contiguous":null})"), "accepted"},
+      {edited(R"("monotonic")", R"({"fifo":null})"), "unknown variant `fifo`, expected one of `monotonic`, `contiguous`"},
+      {edited(R"("monotonic")", R"({"monotonic":null,"contiguous":null})"), "invalid type: map, expected variant identifier"},
+      {edited(R"("monotonic")", R"({"contiguous":"contiguous"})"), "invalid type: map, expected variant identifier"},
+      {edited(R"("monotonic")", R"({})"), "invalid type: map, expected variant identifier"},
+      {edited(R"("monotonic")", "null"), "invalid type: null, expected variant identifier"},
       {edited(R"({"window":10})", R"({"window":null})"), "data did not match any variant of untagged enum WindowWire"},
       // every unsigned 64-bit capacity and buffer size is taken; nothing is allocated for them while reading
       {edited(R"("capacity":2)", R"("capacity":18446744073709551615)"), "accepted"},
@@ -89,6 +96,16 @@ TEST(FeatureExtractorSpecReading, StructuralFaultsOfEveryRecord) {
       EXPECT_EQ(std::regex_replace(actual, position, ""), row.message) << row.document;
     }
   }
+}
+
+// The whole text is read: a NUL byte after a complete document is refused
+// where it stands.
+TEST(FeatureExtractorSpecReading, NulByteAfterTheDocument) {
+  const std::string text = std::string(kBase) + std::string("\0 junk", 6);
+  EXPECT_EQ(outcome(text), fmt::format("parse error: syntax error while parsing value - invalid literal; last read: "
+                                       "'\"9\"}}}}]}}<U+0000>'; expected end of input at line 1 column {}",
+                                       kBase.size() + 1));
+  EXPECT_EQ(outcome(std::string(kBase) + '\0'), outcome(text));
 }
 
 // ---- whole documents ------------------------------------------------------------------------

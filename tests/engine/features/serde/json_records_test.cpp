@@ -94,6 +94,75 @@ TEST(JsonRecords, StructuralMessagesWithPositions) {
   for (const auto& [text, message] : rows) EXPECT_EQ(error_of(read_text(text)), message) << text;
 }
 
+// The whole text is read: a NUL byte is refused where it stands, as the
+// parser refuses any other stray control character (shown as <U+0000>), and
+// inside a string as an unescaped control character.
+TEST(JsonRecords, NulBytesAreRefusedWhereTheyStand) {
+  using namespace std::string_literals;
+  const std::vector<std::pair<std::string, std::string>> rows{
+      {"{\"version\":\"2\"}\0 x"s,
+       "parse error: syntax error while parsing value - invalid literal; last read: '\"2\"}<U+0000>'; expected end of "
+       "input at line 1 column 16"},
+      {"{\"version\":\"2\"}\0"s,
+       "parse error: syntax error while parsing value - invalid literal; last read: '\"2\"}<U+0000>'; expected end of "
+       "input at line 1 column 16"},
+      {"{\"version\":\"2\"}\n\0"s,
+       "parse error: syntax error while parsing value - invalid literal; last read: '\"2\"}<U+000A><U+0000>'; expected "
+       "end of input at line 2 column 1"},
+      {"\0{\"version\":\"2\"}"s,
+       "parse error: syntax error while parsing value - invalid literal; last read: '<U+0000>' at line 1 column 1"},
+      {"{\"version\":\0\"2\"}"s,
+       "parse error: syntax error while parsing value - invalid literal; last read: '\"version\":<U+0000>' "
+       "at line 1 column 12"},
+      {"{\"version\":\"2\",\"window\":12\0}"s,
+       "parse error: syntax error while parsing object - invalid literal; last read: '12<U+0000>'; expected '}' "
+       "at line 1 column 27"},
+      // inside a string, after an escaped quote; outside, after an escaped backslash ends the string
+      {"{\"version\":\"a\\\"\0\"}"s,
+       "parse error: syntax error while parsing value - invalid string: control character U+0000 (NUL) must be "
+       "escaped to \\u0000; last read: '\"a\\\"<U+0000>' at line 1 column 16"},
+      {"{\"version\":\"a\\\\\"\0}"s,
+       "parse error: syntax error while parsing object - invalid literal; last read: '\"a\\\\\"<U+0000>'; expected '}' "
+       "at line 1 column 17"},
+  };
+  for (const auto& [text, message] : rows) EXPECT_EQ(error_of(read_text(text)), message) << text;
+  // A stray U+0001 is shown as itself.
+  EXPECT_EQ(error_of(read_text("{\"version\":\"2\"}\x01")),
+            "parse error: syntax error while parsing value - invalid literal; last read: '\"2\"}<U+0001>'; expected end of "
+            "input at line 1 column 16");
+}
+
+// A unit enumeration reads from its word or from an object holding only that
+// word with null; other objects are refused as maps.
+TEST(JsonRecords, UnitVariants) {
+  static constexpr std::array<std::string_view, 2> kPolicies{"monotonic", "contiguous"};
+  const auto read = [](std::string_view text) {
+    return read_document(text, [](const JsonValue& v) { return read_unit_variant(v, kPolicies); });
+  };
+  EXPECT_EQ(read(R"("monotonic")"), 0u);
+  EXPECT_EQ(read(R"("contiguous")"), 1u);
+  EXPECT_EQ(read(R"({"contiguous":null})"), 1u);
+  EXPECT_EQ(read(" { \"monotonic\" :\n null } "), 0u);
+  const std::vector<std::pair<std::string, std::string>> rows{
+      {R"({"fifo":null})", "unknown variant `fifo`, expected one of `monotonic`, `contiguous` at line 1 column 7"},
+      {R"({"Contiguous":null})", "unknown variant `Contiguous`, expected one of `monotonic`, `contiguous` at line 1 column 13"},
+      {R"("fifo")", "unknown variant `fifo`, expected one of `monotonic`, `contiguous` at line 1 column 6"},
+      {R"({})", "invalid type: map, expected variant identifier at line 1 column 1"},
+      {R"({"contiguous":null,"monotonic":null})", "invalid type: map, expected variant identifier at line 1 column 1"},
+      {R"({"contiguous":null,"contiguous":null})", "invalid type: map, expected variant identifier at line 1 column 1"},
+      {R"( {"contiguous":1})", "invalid type: map, expected variant identifier at line 1 column 2"},
+      {R"({"contiguous":{}})", "invalid type: map, expected variant identifier at line 1 column 1"},
+      {R"({"fifo":1})", "invalid type: map, expected variant identifier at line 1 column 1"},
+      {R"(["contiguous"])", "invalid type: sequence, expected variant identifier at line 1 column 1"},
+      {R"(null)", "invalid type: null, expected variant identifier at line 1 column 4"},
+  };
+  for (const auto& [text, message] : rows) EXPECT_EQ(error_of(read(text)), message) << text;
+  // A plain variant reader takes no such object.
+  EXPECT_EQ(error_of(read_document(R"({"contiguous":null})",
+                                   [](const JsonValue& v) { return read_variant(v, kPolicies); })),
+            "invalid type: map, expected variant identifier at line 1 column 1");
+}
+
 TEST(JsonRecords, ReadsValuesAndnullsAsAbsentWhenAsked) {
   EXPECT_EQ(read_text(R"({"policy":"full_window","window":20,"items":[{"name":"a","count":3},{"name":"b"}],)"
                       R"("checksum":"c","version":"2"})"),

@@ -104,5 +104,33 @@ TEST(PipelineSpecJson, ReaderRefusesInCheckOrder) {
                         text.find(R"(,"model_input")")));
 }
 
+// The embedded document's update policy also reads from an object holding
+// only its word, with null, and is written back as the word.
+TEST(PipelineSpecJson, EmbeddedUpdatePolicyObjectFormReadsAndWritesAsItsWord) {
+  std::string text = doc();
+  const std::string features_end = R"("outputs":[{"id":"x"}]}]}])";
+  text.insert(text.find(features_end) + features_end.size(),
+              R"(,"order_books":[{"symbol":"eth","update_policy":{"contiguous":null},"buffer_size":2}])");
+  const auto spec = deserialize_pipeline_spec(text);
+  ASSERT_TRUE(spec) << spec.error();
+  ASSERT_EQ(spec->feature_extractor().order_books().size(), 1u);
+  EXPECT_EQ(spec->feature_extractor().order_books()[0].update_policy, UpdatePolicy::Contiguous);
+  const std::string written = serialize_pipeline_spec(*spec).value();
+  EXPECT_NE(written.find(R"("update_policy": "contiguous",)"), std::string::npos) << written;
+  EXPECT_EQ(deserialize_pipeline_spec(written).value(), *spec);
+}
+
+// The whole text is read: a NUL byte after a complete document is refused
+// where it stands.
+TEST(PipelineSpecJson, NulByteAfterTheDocument) {
+  const std::string text = doc();
+  ASSERT_TRUE(deserialize_pipeline_spec(text));
+  EXPECT_EQ(read_message(text + std::string("\0 junk", 6)),
+            "parse error: syntax error while parsing value - invalid literal; last read: '\"stages\":[]}}<U+0000>'; expected end "
+            "of input");
+  EXPECT_EQ(deserialize_pipeline_spec(text + std::string("\0 junk", 6)).error(),
+            fmt::format("{} at line 1 column {}", read_message(text + '\0'), text.size() + 1));
+}
+
 }  // namespace
 }  // namespace vorn::serde
