@@ -16,21 +16,14 @@ struct CodeRange {
   char32_t last;
 };
 
-// Characters that print nothing visible or act on the layout: the format
-// characters (soft hyphen, zero-width and bidirectional controls, the byte
-// order mark, tag characters, ...) and the line and paragraph separators.
-constexpr std::array<CodeRange, 21> kInvisible{{
-    {0xAD, 0xAD}, {0x600, 0x605}, {0x61C, 0x61C}, {0x6DD, 0x6DD}, {0x70F, 0x70F},
-    {0x890, 0x891}, {0x8E2, 0x8E2}, {0x180E, 0x180E}, {0x200B, 0x200F}, {0x2028, 0x202E},
-    {0x2060, 0x2064}, {0x2066, 0x206F}, {0xFEFF, 0xFEFF}, {0xFFF9, 0xFFFB}, {0x110BD, 0x110BD},
-    {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A},
-    {0xE0001, 0xE0001}, {0xE0020, 0xE007F},
-}};
+// The characters that print nothing of their own: controls, format
+// characters, surrogates, private-use and unassigned code points, and the
+// separators other than the plain space.
+#include "engine/non_printable_ranges.inc"
 
 bool escaped(char32_t c) {
-  if (c < 0x20 || (c >= 0x7f && c <= 0x9f)) return true;
-  const auto range = std::ranges::lower_bound(kInvisible, c, {}, &CodeRange::last);
-  return range != kInvisible.end() && range->first <= c;
+  const auto range = std::ranges::lower_bound(kNonPrintable, c, {}, &CodeRange::last);
+  return range != kNonPrintable.end() && range->first <= c;
 }
 
 }  // namespace

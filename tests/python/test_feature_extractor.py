@@ -179,6 +179,8 @@ def test_layout_construction_and_json():
              "argument 'output_dtype': 'NoneType' object cannot be converted to 'PyString'"),
             (lambda: FeatureExtractor(1), TypeError,
              "argument 'feature_extractor_spec': 'int' object cannot be converted to 'FeatureExtractorSpec'"),
+            (lambda: FeatureExtractor(FeatureExtractorSpec().cvd("rt-x", [5, 5])), ValueError,
+             "invalid indicator definition at index 1: CVD: duplicates an earlier feature key"),
             (lambda: FeatureExtractor(FeatureExtractorSpec(capacity=2**64 - 1).field("x")), ValueError,
              "output storage has capacity 0, but the feature-vector spec requires capacity 18446744073709551615"),
             (lambda: FeatureExtractor.from_json(bad.to_json(), "x"), ValueError, compile_error),

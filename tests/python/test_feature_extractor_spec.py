@@ -3,9 +3,12 @@
 keys, checks in order and refusals."""
 import inspect
 import json
+import pathlib
+import re
 import subprocess
 import sys
 import textwrap
+import unicodedata
 
 import pytest
 
@@ -158,6 +161,27 @@ def test_builder_refusals_in_check_order_leave_the_spec_unchanged(call, exceptio
     before = state(spec)
     assert raised(exception, lambda: call(spec)) == text
     assert state(spec) == before
+
+
+def test_messages_write_every_character_that_does_not_print_as_its_code_point():
+    # The engine's table was generated from the Unicode version its header names.
+    table = pathlib.Path(__file__).parents[2] / "engine" / "non_printable_ranges.inc"
+    version = re.search(r"Unicode (\S+) database", table.read_text()).group(1)
+    if version != unicodedata.unidata_version:
+        pytest.skip(f"the table is Unicode {version}, this interpreter has {unicodedata.unidata_version}")
+    escapes = {'"': '\\"', "\\": "\\\\", "\t": "\\t", "\r": "\\r", "\n": "\\n", "\0": "\\0"}
+    hidden = {"Cc", "Cf", "Cs", "Co", "Cn", "Zl", "Zp", "Zs"}
+
+    def quoted(c):
+        if c in escapes:
+            return escapes[c]
+        return f"\\u{{{ord(c):x}}}" if c != " " and unicodedata.category(c) in hidden else c
+
+    codes = [c for c in range(sys.maxunicode + 1) if not 0xD800 <= c <= 0xDFFF]  # surrogates are no UTF-8
+    for start in range(0, len(codes), 4096):
+        text = "".join(map(chr, codes[start:start + 4096]))
+        message = raised(ValueError, lambda: S().field("btc", source=text))
+        assert message == SOURCE.format("".join(map(quoted, text))), f"from U+{codes[start]:04X}"
 
 
 class CallsBack:

@@ -66,7 +66,9 @@ TEST(ParseDurations, KeepsOrderAndReportsTheFirstBadElementAsWindows) {
   EXPECT_EQ(parse_durations({}).value(), std::vector<Duration>{});
 
   const std::vector<std::string> bad{"1m", "bad", "also bad"};
-  EXPECT_EQ(parse_durations(bad).error(), "invalid `windows` duration \"bad\"" + kUse);
+  const Parsed<std::vector<Duration>> refused = parse_durations(bad);
+  ASSERT_FALSE(refused.has_value());
+  EXPECT_EQ(refused.error(), "invalid `windows` duration \"bad\"" + kUse);
 }
 
 TEST(ParseValueSource, MatchesTheWholeTextExactly) {
@@ -82,7 +84,9 @@ TEST(ParseValueSource, MatchesTheWholeTextExactly) {
       {"pr\0ice"s, R"("pr\0ice")"},
   };
   for (const auto& [text, quoted] : rows) {
-    EXPECT_EQ(parse_value_source(text).error(), "invalid `source` " + quoted + expected) << text;
+    const Parsed<ValueField> source = parse_value_source(text);
+    ASSERT_FALSE(source.has_value()) << text;
+    EXPECT_EQ(source.error(), "invalid `source` " + quoted + expected) << text;
   }
 }
 
@@ -93,11 +97,17 @@ TEST(ParseTzOffset, AcceptsFixedOffsetsUpToFourteenHoursAndQuotesTheArgumentAsPa
       {" UTC-09:30 ", -34'200'000}, {"\u3000UTC-14\u2028", -50'400'000}, {"UTC++3", 10'800'000},
       {"+05:+30", 19'800'000}, {"-0013:059", -50'340'000},
   };
-  for (const auto& [tz, millis] : accepted) EXPECT_EQ(parse_tz_offset(tz), millis) << tz;
+  for (const auto& [tz, millis] : accepted) {
+    const Parsed<std::int64_t> offset = parse_tz_offset(tz);
+    ASSERT_TRUE(offset.has_value()) << tz << ": " << offset.error();
+    EXPECT_EQ(*offset, millis) << tz;
+  }
   for (const std::string tz : {"UTC+-5", "+05:-30", "+14:30", "+15", "+5:60", "+5:", "+:30", "3", "utc+3", "GMT+3",
                                "UTC +3", "UTC+ 3", "+3:00:00", "Europe/London", " bad ", "+", "UT",
                                "+99999999999999999999"}) {
-    EXPECT_EQ(parse_tz_offset(tz).error(),
+    const Parsed<std::int64_t> offset = parse_tz_offset(tz);
+    ASSERT_FALSE(offset.has_value()) << tz << " reads as " << *offset;
+    EXPECT_EQ(offset.error(),
               "invalid `tz` \"" + tz + R"("; use "UTC" or a fixed offset like "UTC+3" or "-05:30" )"
                   "(named zones are not supported: the core has no timezone database)")
         << tz;
@@ -134,7 +144,9 @@ TEST(BookDecimal, ParsesExactlyAndRefusesNegativeValues) {
       {"79228162514264337593543950336", "invalid exact decimal: Invalid decimal: value out of range"},
   };
   for (const auto& [text, message] : refused) {
-    EXPECT_EQ(order_book::decimal(text).error(), message) << text;
+    const Parsed<Decimal> value = order_book::decimal(text);
+    ASSERT_FALSE(value.has_value()) << text;
+    EXPECT_EQ(value.error(), message) << text;
   }
 }
 
@@ -142,7 +154,9 @@ TEST(BookSide, AcceptsExactlyBidAndAsk) {
   EXPECT_EQ(order_book::side("bid").value(), Side::Bid);
   EXPECT_EQ(order_book::side("ask").value(), Side::Ask);
   for (const std::string& text : std::vector<std::string>{"BID", "Bid", "bids", " bid", "ask ", "", "b\0id"s}) {
-    EXPECT_EQ(order_book::side(text).error(), "book side must be bid or ask") << text;
+    const Parsed<Side> side = order_book::side(text);
+    ASSERT_FALSE(side.has_value()) << text;
+    EXPECT_EQ(side.error(), "book side must be bid or ask") << text;
   }
 }
 

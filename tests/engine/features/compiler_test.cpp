@@ -65,6 +65,8 @@ TEST(Compiler, MessagesOfTheChecksInOrder) {
       {defs({TimeSinceFirstEventOfDay{s, kAny, 30'000}}),
        bad(0, "time since first event of day", "UTC offset must use whole-minute precision, got 30000ms")},
       {{def(cvd(10)), def("other", cvd(10))}, bad(1, "CVD", "duplicates an earlier feature key")},
+      // A feature added twice repeats its key and its default id: the key is reported.
+      {defs({Vpt{s, kTrades}, cvd(10), cvd(10)}), bad(2, "CVD", "duplicates an earlier feature key")},
       {{def("x", cvd(10)), def("x", cvd(20))}, bad(1, "CVD", "duplicates an earlier feature ID")},
       {{def(Vpt{s, kTrades}), def(DayOfWeek{s, kAny}), def("__reserved_1", cvd(10))},
        "invalid argument: feature definition at index 2 uses the reserved namespace for feature IDs"},

@@ -9,6 +9,8 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "engine/features/derivation/event_field.hpp"
@@ -40,7 +42,8 @@ struct Step {
 
 // Timestamps repeat, step back now and then (rejected, or accepted behind the
 // watermark) and jump across local days; prices include zeros and NaN; deltas
-// reuse old ids and carry negative sizes; snapshots hold bids only.
+// reuse old ids, skip ids and carry negative sizes; snapshots hold bids only,
+// and now and then an id behind the newest delta's.
 std::vector<Step> generate(const std::vector<Symbol>& symbols) {
   std::mt19937_64 rng(11);
   const auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
@@ -62,26 +65,85 @@ std::vector<Step> generate(const std::vector<Symbol>& symbols) {
       if (k >= 41) s.context = side == 0 ? std::nullopt : std::optional<double>(pick(-5, 5));
     } else if (k < 50) {
       for (int n = pick(0, 4); n > 0; --n) s.bids.push_back({Decimal::from_int(95 + n), Decimal::from_int(pick(1, 5))});
-      s.event = Event::OrderBookSnapshot{s.bids, {}, ids[i] += 3, ts, symbols[i]};
+      const std::uint64_t id = pick(0, 3) == 0 ? ids[i] - std::uint64_t(pick(0, 4)) : (ids[i] += 3);
+      s.event = Event::OrderBookSnapshot{s.bids, {}, id, ts, symbols[i]};
     } else {
       for (int n = pick(1, 3); n > 0; --n) {
         const int size = pick(0, 49) == 0 ? -1 : pick(0, 4);
         s.changes.push_back({Decimal::from_int(pick(96, 104)), Decimal::from_int(size), Side(pick(0, 1))});
       }
-      s.event = Event::OrderBookDelta{s.changes, pick(0, 9) == 0 ? ids[i] - 1 : ++ids[i], ts, symbols[i]};
+      const int skip = pick(0, 29);
+      s.event = Event::OrderBookDelta{s.changes, skip < 3 ? ids[i] - 1 : skip == 3 ? (ids[i] += 2) : ++ids[i], ts, symbols[i]};
     }
   }
   return steps;
 }
 
+std::uint64_t update_id(const Step& s) {
+  const auto* delta = std::get_if<Event::OrderBookDelta>(&s.event.value);
+  return delta ? delta->update_id : std::get<Event::OrderBookSnapshot>(s.event.value).update_id;
+}
+
 // Which events are accepted and what they did: per-symbol order, finite
-// numbers, valid levels, monotonic book sequencing, the watermark.
+// numbers, valid levels, book sequencing under either policy, the watermark.
 struct Model {
   struct Book {
+    UpdatePolicy policy = UpdatePolicy::Monotonic;
+    std::size_t capacity = 0;  // of the replay buffer
     std::map<double, double> sides[2];  // bids, asks: price -> size
-    bool synced = false;
-    std::uint64_t last = 0;
-    std::optional<std::uint64_t> newest;  // of the deltas held for replay
+    BookSyncState state = BookSyncState::AwaitingSnapshot;
+    std::optional<std::uint64_t> last, snapshot;
+    std::vector<const Step*> held;  // deltas held for replay, oldest first
+
+    void change(const Step& s) {
+      for (const LevelUpdate& c : s.changes) {
+        if (c.size.is_zero()) sides[int(c.side)].erase(c.price.to_f64());
+        else sides[int(c.side)][c.price.to_f64()] = c.size.to_f64();
+      }
+      last = update_id(s);
+    }
+    // The outcome, or none when the update is refused (its effect stays).
+    std::optional<UpdateOutcome> delta(const Step& s) {
+      const std::uint64_t id = update_id(s);
+      const bool contiguous = policy == UpdatePolicy::Contiguous, full = held.size() == capacity;
+      const auto lose = [this] { state = BookSyncState::Desynchronized; return std::nullopt; };
+      if (!held.empty() && id <= update_id(*held.back())) return UpdateOutcome::Ignored;
+      if (!held.empty() && contiguous && id != update_id(*held.back()) + 1) {  // a gap
+        if (full) return lose();
+        if (state == BookSyncState::Synchronized) state = BookSyncState::Desynchronized;
+        held.push_back(&s);
+        return std::nullopt;
+      }
+      if (state != BookSyncState::Synchronized) {
+        if (full) return lose();
+        held.push_back(&s);
+        return UpdateOutcome::Buffered;
+      }
+      if (id <= last.value_or(0)) return UpdateOutcome::Ignored;
+      if (full) return lose();
+      held.push_back(&s);
+      if (contiguous && id != last.value_or(0) + 1) return lose();
+      change(s);
+      return UpdateOutcome::Applied;
+    }
+    std::optional<UpdateOutcome> apply_snapshot(const Step& s) {
+      const std::uint64_t id = update_id(s);
+      if (snapshot && id <= *snapshot) return std::nullopt;  // stale
+      std::uint64_t previous = id;
+      for (const Step* p : held) {
+        if (update_id(*p) <= id) continue;
+        if (policy == UpdatePolicy::Contiguous && update_id(*p) != previous + 1) return std::nullopt;  // history gap
+        previous = update_id(*p);
+      }
+      const bool resynchronized = state == BookSyncState::Desynchronized;
+      for (auto& side : sides) side.clear();
+      for (const Level& level : s.bids) sides[0][level.price.to_f64()] = level.size.to_f64();
+      last = snapshot = id;
+      std::erase_if(held, [id](const Step* p) { return update_id(*p) <= id; });
+      for (const Step* p : held) change(*p);
+      state = BookSyncState::Synchronized;
+      return resynchronized ? UpdateOutcome::Resynchronized : UpdateOutcome::Applied;
+    }
   };
   std::vector<const Step*> accepted;
   std::vector<bool> global;  // per accepted event: reached the global features
@@ -99,23 +161,8 @@ struct Model {
     if (books.contains(symbol) && (delta || snapshot)) {
       Book& b = books[symbol];
       if (std::ranges::any_of(s.changes, [](const LevelUpdate& c) { return c.size.is_negative(); })) return false;
-      if (snapshot) {
-        b = Book{};
-        b.synced = true;
-        b.last = snapshot->update_id;
-        for (const Level& level : s.bids) b.sides[0][level.price.to_f64()] = level.size.to_f64();
-        outcome = UpdateOutcome::Applied;
-      } else if ((b.newest && delta->update_id <= *b.newest) || (b.synced && delta->update_id <= b.last)) {
-        outcome = UpdateOutcome::Ignored;
-      } else {
-        b.newest = delta->update_id;
-        outcome = b.synced ? UpdateOutcome::Applied : UpdateOutcome::Buffered;
-        for (const LevelUpdate& c : b.synced ? s.changes : std::vector<LevelUpdate>{}) {
-          if (c.size.is_zero()) b.sides[int(c.side)].erase(c.price.to_f64());
-          else b.sides[int(c.side)][c.price.to_f64()] = c.size.to_f64();
-        }
-        if (b.synced) b.last = delta->update_id;
-      }
+      outcome = delta ? b.delta(s) : b.apply_snapshot(s);
+      if (!outcome) return false;
     }
     global.push_back(!watermark || s.ts() >= *watermark);
     accepted.push_back(&s);
@@ -158,9 +205,13 @@ struct Feature {
 };
 
 TEST(FeatureExtractor, EveryFamilyMatchesABruteForceModelAndReplaysBitForBit) {
-  const Symbol a = sym("fx_a"), b = sym("fx_b"), c = sym("fx_c"), d = sym("fx_d"), global = Symbol::global();
+  const Symbol a = sym("fx_a"), b = sym("fx_b"), c = sym("fx_c"), d = sym("fx_d"), e = sym("fx_e");
+  const Symbol global = Symbol::global();
   Model m;
-  for (Symbol s : {a, b, c}) m.books[s.id];  // d has no book; c has no book features
+  // d has no book; c has no book features; e's contiguous book loses
+  // synchronization at gaps and when its replay buffer overflows.
+  for (Symbol s : {a, b, c}) m.books[s.id] = {UpdatePolicy::Monotonic, 4096};
+  m.books[e.id] = {UpdatePolicy::Contiguous, 12};
   const auto select = [&m](const Pred& keep) {
     Seen out;
     for (std::size_t i = 0; i < m.accepted.size(); ++i) if (keep(*m.accepted[i], i)) out.push_back(m.accepted[i]);
@@ -211,7 +262,11 @@ TEST(FeatureExtractor, EveryFamilyMatchesABruteForceModelAndReplaysBitForBit) {
     return out;
   };
   const auto book = [&](FeatureKey key, Symbol s, std::function<double(std::vector<std::pair<double, double>> sides[2])> query) {
-    features.push_back({std::move(key), [&m, s] { return m.accepted.back()->symbol() == s && m.outcome == UpdateOutcome::Applied; },
+    features.push_back({std::move(key),
+                        [&m, s] {
+                          return m.accepted.back()->symbol() == s &&
+                                 (m.outcome == UpdateOutcome::Applied || m.outcome == UpdateOutcome::Resynchronized);
+                        },
                         [&m, s, query] {
                           std::vector<std::pair<double, double>> sides[2] = {  // best first
                               {m.books[s.id].sides[0].rbegin(), m.books[s.id].sides[0].rend()},
@@ -316,12 +371,14 @@ TEST(FeatureExtractor, EveryFamilyMatchesABruteForceModelAndReplaysBitForBit) {
     });
   }
   book(OrderBookNthPrice{b, Side::Ask, 2}, b, [](Sides s) { return s[1].size() < 2 ? kNaN : s[1][1].first; });
+  book(OrderBookBestBidPrice{e}, e, [](Sides s) { return s[0].empty() ? kNaN : s[0][0].first; });
+  book(OrderBookNthSize{e, Side::Ask, 2}, e, [](Sides s) { return s[1].size() < 2 ? kNaN : s[1][1].second; });
   features.push_back({Context{global, "regime"}, [] { return false; }, [] { return kNaN; }});
 
   std::vector<FeatureDefinition> definitions;
   for (const Feature& f : features) definitions.push_back(&f == &features.back() ? def("regime", f.key) : def(f.key));
   std::vector<OrderBookConfig> configs;
-  for (Symbol s : {c, b, a}) configs.push_back({s, UpdatePolicy::Monotonic, 4096, std::nullopt});
+  for (Symbol s : {c, b, a, e}) configs.push_back({s, m.books[s.id].policy, m.books[s.id].capacity, std::nullopt});
   const auto spec = FeatureExtractorSpec::with_order_books(
       FeatureExtractorSpec::with_metadata(definitions, definitions.size() + 3, std::nullopt).value(), configs).value();
   auto live = spec.build().value();
@@ -339,7 +396,8 @@ TEST(FeatureExtractor, EveryFamilyMatchesABruteForceModelAndReplaysBitForBit) {
     return step.context ? ext.update_context({&update, 1}).has_value() : ext.handle_event(step.event).has_value();
   };
 
-  const auto steps = generate({a, b, c, d});
+  const auto steps = generate({a, b, c, d, e});
+  std::map<UpdateOutcome, int> outcomes_of_e;  // the stream reaches every outcome of the contiguous book
   for (std::size_t n = 0; n < steps.size(); ++n) {
     const Step& step = steps[n];
     if (n == steps.size() / 2) {  // a second extractor built midway, replaying what came before
@@ -363,6 +421,7 @@ TEST(FeatureExtractor, EveryFamilyMatchesABruteForceModelAndReplaysBitForBit) {
       }
       if (outcome) {
         EXPECT_EQ(outcome->book_outcome, m.outcome) << "step " << n;
+        if (step.symbol() == e && m.outcome) ++outcomes_of_e[*m.outcome];
       }
     }
     for (std::size_t i = 0; i < want.size(); ++i) {
@@ -373,6 +432,8 @@ TEST(FeatureExtractor, EveryFamilyMatchesABruteForceModelAndReplaysBitForBit) {
     ASSERT_TRUE(std::ranges::equal(live.updated(), flags)) << "step " << n;
     ASSERT_TRUE(!replayed || same_bits(*replayed)) << "step " << n;
   }
+  EXPECT_EQ(outcomes_of_e.size(), 4u);
+  EXPECT_GE(outcomes_of_e[UpdateOutcome::Resynchronized], 3);
 }
 
 TEST(FeatureExtractor, RejectedInputsChangeNothingAndNameTheirCause) {
@@ -397,6 +458,68 @@ TEST(FeatureExtractor, RejectedInputsChangeNothingAndNameTheirCause) {
   EXPECT_TRUE(std::ranges::equal(flags, ext.updated()));
   auto empty = FeatureExtractorSpec().build().value();
   EXPECT_EQ(text_of(empty.update_context(contexts[0].first)), "context update 0: unknown feature ID");
+}
+
+// The values of the features `keys` in the extractor, in the order given.
+std::vector<double> values_of(const FeatureExtractor& ext, const std::vector<FeatureKey>& keys) {
+  std::vector<double> out;
+  for (const FeatureKey& key : keys) {
+    const auto cell = std::ranges::find(ext.ids(), def(key).id) - ext.ids().begin();
+    out.push_back(ext.values().value_at(std::size_t(cell)));
+  }
+  return out;
+}
+
+// A contiguous book that lost synchronization, by a gap or by overflowing its
+// replay buffer, shows the levels of the snapshot that resynchronizes it.
+TEST(FeatureExtractor, ASnapshotThatResynchronizesABookReevaluatesItsFeatures) {
+  const Symbol s = sym("fx_resync");
+  const std::vector<FeatureKey> keys{OrderBookBestBidPrice{s}, OrderBookBestAskSize{s}, OrderBookMidPrice{s}};
+  const auto made = FeatureExtractorSpec::with_metadata(defs(keys), keys.size(), std::nullopt).value();
+  const std::vector<Level> bids{{dec("10"), dec("1")}}, asks{{dec("12"), dec("2")}};
+  const std::vector<Level> new_bids{{dec("9"), dec("4")}}, new_asks{{dec("9.5"), dec("5")}};
+  const std::vector<LevelUpdate> raise_bid{{dec("11"), dec("3"), Side::Bid}}, lower_ask{{dec("11.5"), dec("7"), Side::Ask}};
+  // Buffer size, the id of the delta that is refused, its message.
+  const std::vector<std::tuple<std::size_t, std::uint64_t, std::string>> losses{
+      {8, 103, "order-book update failed: expected update ID 102, received 103"},
+      {1, 102, "order-book update failed: order-book update buffer capacity 1 was exceeded"},
+  };
+  for (const auto& [buffer, refused, message] : losses) {
+    auto ext = FeatureExtractorSpec::with_order_books(made, {{s, UpdatePolicy::Contiguous, buffer, std::nullopt}})
+                   ->build()
+                   .value();
+    ASSERT_TRUE(ext.handle_event(Event::OrderBookSnapshot{bids, asks, 100, 1, s}));
+    const auto applied = ext.handle_event(Event::OrderBookDelta{raise_bid, 101, 2, s});
+    ASSERT_TRUE(applied && applied->book_outcome == UpdateOutcome::Applied) << text_of(applied);
+    EXPECT_EQ(values_of(ext, keys), (std::vector<double>{11.0, 2.0, 11.5}));
+    EXPECT_EQ(text_of(ext.handle_event(Event::OrderBookDelta{lower_ask, refused, 3, s})), message);
+    EXPECT_EQ(values_of(ext, keys), (std::vector<double>{11.0, 2.0, 11.5}));
+
+    const auto resynchronized = ext.handle_event(Event::OrderBookSnapshot{new_bids, new_asks, 110, 4, s});
+    ASSERT_TRUE(resynchronized) << text_of(resynchronized);
+    EXPECT_EQ(resynchronized->book_outcome, UpdateOutcome::Resynchronized) << buffer;
+    EXPECT_EQ(values_of(ext, keys), (std::vector<double>{9.0, 5.0, 9.25})) << buffer;
+    EXPECT_TRUE(std::ranges::all_of(ext.updated(), [](std::uint8_t flag) { return flag == 1; })) << buffer;
+  }
+}
+
+// An event behind the watermark does not pull it back: later events that are
+// still behind the newest timestamp seen do not reach the global features.
+TEST(FeatureExtractor, TheWatermarkNeverMovesBack) {
+  const Symbol wa = sym("wa"), wb = sym("wb");
+  const FeatureKey since = TimeSinceFirstEventOfDay{Symbol::global(), kAny, 0};
+  auto ext = FeatureExtractorSpec::with_metadata(defs({since}), 1, std::nullopt)->build().value();
+  // Symbol, timestamp, the feature's value and its update flag after the event.
+  const std::vector<std::tuple<Symbol, std::int64_t, double, std::uint8_t>> steps{
+      {wa, 0, 0.0, 1}, {wa, 100, 100.0, 1}, {wb, 50, 100.0, 0}, {wb, 70, 100.0, 0}};
+  std::int64_t newest = 0;
+  for (const auto& [symbol, ts, value, flag] : steps) {
+    ASSERT_TRUE(ext.handle_event(Event::Price{1.0, ts, symbol}));
+    EXPECT_EQ(ext.values().value_at(0), value) << ts;
+    EXPECT_EQ(ext.updated()[0], flag) << ts;
+    newest = std::max(newest, ts);
+    EXPECT_EQ(ext.watermark(), newest) << ts;
+  }
 }
 
 }  // namespace

@@ -122,6 +122,17 @@ TEST(CompiledStage, QuantileTransforms) {
     EXPECT_NEAR(u, row.uniform, 1e-22) << row.x;
     EXPECT_NEAR(z, row.normal, 1e-15) << row.x;
   }
+  // The bounds test is strict: x minus the threshold equal to the first
+  // quantile, or x plus it equal to the last, is inside and interpolated.
+  EXPECT_NEAR(quantile_transform(column, refs, 1.5, 0.5, clip), -1.1503493803760079, 1e-15);
+  EXPECT_NEAR(quantile_transform(column, refs, 2.5, 0.5, clip), 1.1503493803760079, 1e-15);
+  EXPECT_EQ(quantile_transform(column, refs, 1.25, 0.5, clip), -5.2);  // below by a quarter
+  EXPECT_EQ(quantile_transform(column, refs, 2.75, 0.5, clip), 5.2);
+  // The same at the usual threshold, 1e-7: 1.0000001 - 1e-7 is exactly 1; the
+  // second quantile 1.0000002 puts x near the probability 0.25.
+  const std::vector<double> narrow{1.0, 1.0000002, 2, 3}, narrow_refs{0, 0.5, 0.75, 1};
+  ASSERT_EQ(1.0000001 - 1e-7, 1.0);
+  EXPECT_NEAR(quantile_transform(narrow, narrow_refs, 1.0000001, 1e-7, clip), -0.6744897501960817, 1e-6);
   // At the ends, the uniform output is exact and the lower end wins.
   EXPECT_EQ(quantile_transform(std::vector<double>{4, 4}, std::vector<double>{0, 1}, 4, 0, std::nullopt), 0.0);
   EXPECT_EQ(quantile_transform(std::vector<double>{4}, std::vector<double>{0}, 5, 0, std::nullopt), 0.0);

@@ -205,5 +205,24 @@ TEST(Transformer, EmaOfTheLargestWindowDoesNotWrap) {
   EXPECT_EQ(ema.alpha(1), 0.5);
 }
 
+
+// Real inputs and alphas other than one half (windows 4 and 9: 0.4 and 0.2),
+// where the order of the steps shows in the last bit: each value is
+// (1 - alpha) * previous + alpha * x, products first, then their sum.
+TEST(Transformer, EmaKeepsItsOrderOfArithmeticBitForBit) {
+  std::mt19937_64 rng(3);
+  std::uniform_real_distribution<double> real(-10.0, 10.0);
+  std::vector<double> xs(300);
+  for (double& x : xs) x = real(rng);
+  const Trace r = run({Ema{kFirst, 4, "x", "e4"}, Ema{kFirst, 9, "x", "e9"}}, observed(xs));
+  const double alphas[] = {2.0 / 5.0, 2.0 / 10.0};
+  for (std::size_t k = 0; k < 2; ++k) {
+    double v = xs[0];
+    for (std::size_t t = 0; t < xs.size(); ++t) {
+      if (t > 0) v = (1.0 - alphas[k]) * v + alphas[k] * xs[t];
+      ASSERT_EQ(r.values[t][k], v) << "window " << k << ", refresh " << t;
+    }
+  }
+}
 }  // namespace
 }  // namespace vorn

@@ -35,5 +35,28 @@ TEST(SimpleMovingAverage, MatchesSampleHistory) {
   }
 }
 
+
+// Real samples, where the order of the steps shows in the last bit: each
+// window's running sum takes the new sample, then gives back the one leaving,
+// (sum + x) - leaving, and its average divides that sum once.
+TEST(SimpleMovingAverage, RunningSumsKeepTheirOrderBitForBit) {
+  std::mt19937_64 rng(43);
+  const std::size_t capacity = 7;
+  const std::vector<std::size_t> lengths{3, capacity, 1};
+  auto sma = oracle::with_windows(SimpleMovingAverage::try_new(capacity, WarmupPolicy::FirstValue), lengths);
+  std::vector<double> history, sums(lengths.size(), 0.0);
+  for (int step = 0; step < 500; ++step) {
+    const double x = oracle::random_value(rng, false);
+    history.push_back(x);
+    sma.update(x);
+    for (std::size_t i = 0; i < lengths.size(); ++i) {
+      const std::size_t n = lengths[i];
+      const double leaving = history.size() > n ? history[history.size() - 1 - n] : 0.0;
+      sums[i] = (sums[i] + x) - leaving;
+      ASSERT_EQ(sma.sum(i), sums[i]) << "step " << step << ", window " << n;
+      ASSERT_EQ(sma.average(i), sums[i] / static_cast<double>(std::min(n, history.size()))) << "step " << step;
+    }
+  }
+}
 }  // namespace
 }  // namespace vorn

@@ -69,5 +69,39 @@ TEST(SimpleMovingAverageTimed, MatchesBucketedHistory) {
   }
 }
 
+
+// Real samples, several to a bucket, none leaving the window, where the order
+// of the steps shows in the last bit: a sample in the current bucket makes
+// that bucket's mean its running sum (in arrival order) over its count, and
+// the window sum trades the old mean for the new one, (sum - old) + new.
+TEST(SimpleMovingAverageTimed, AnUpdateInsideABucketKeepsItsOrderBitForBit) {
+  std::mt19937_64 rng(54);
+  auto sma = oracle::with_windows(
+      SimpleMovingAverageTimed::try_new(Duration::from_millis(1000), 64, WarmupPolicy::FirstValue), {60});
+  std::int64_t t = 0, bucket = -1;
+  double window_sum = 0.0, bucket_sum = 0.0, mean = 0.0, in_bucket = 0.0;
+  std::size_t buckets = 0;
+  for (int step = 0; step < 300; ++step) {
+    t += std::uniform_int_distribution<std::int64_t>(0, 150)(rng);  // 45 s at most: every bucket stays
+    const double x = oracle::random_value(rng, false);
+    sma.update(x, t);
+    if (t / 1000 != bucket) {
+      bucket = t / 1000;
+      bucket_sum = x;
+      in_bucket = 1.0;
+      mean = x;
+      window_sum = window_sum + x;
+      ++buckets;
+    } else {
+      bucket_sum = bucket_sum + x;
+      in_bucket += 1.0;
+      const double new_mean = bucket_sum / in_bucket;
+      window_sum = (window_sum - mean) + new_mean;
+      mean = new_mean;
+    }
+    ASSERT_EQ(sma.bucket_count(0), buckets) << "step " << step;
+    ASSERT_EQ(sma.average(0), window_sum / static_cast<double>(buckets)) << "step " << step;
+  }
+}
 }  // namespace
 }  // namespace vorn
