@@ -223,14 +223,25 @@ def test_layout_construction_and_json():
              "argument 'output_dtype': 'NoneType' object cannot be converted to 'PyString'"),
             (lambda: FeatureExtractor(1), TypeError,
              "argument 'feature_extractor_spec': 'int' object cannot be converted to 'FeatureExtractorSpec'"),
-            (lambda: FeatureExtractor(FeatureExtractorSpec(capacity=2**64 - 1).field("x")), ValueError,
-             "output storage has capacity 0, but the feature-vector spec requires capacity 18446744073709551615"),
+            (lambda: FeatureExtractor(FeatureExtractorSpec(capacity=2**64 - 1).field("x")), MemoryError,
+             "cannot allocate the feature vector: 18446744073709551615 cells"),
             (lambda: FeatureExtractor.from_json(bad.to_json(), "x"), ValueError, compile_error),
             (lambda: FeatureExtractor.from_json(spec.to_json(), "x"), ValueError, BAD_DTYPE),
             (lambda: FeatureExtractor.from_json("{", 1), TypeError,
              "argument 'output_dtype': 'int' object cannot be converted to 'PyString'")]:
         assert raised(exception, call) == message
     assert raised(ValueError, lambda: FeatureExtractor.from_json("{", "x")).endswith("line 1 column 2")
+
+
+def test_a_feature_vector_that_cannot_be_allocated_raises_memory_error():
+    """2**44 cells (128 TiB) pass every check of the spec but no memory holds them."""
+    huge = FeatureExtractorSpec(capacity=2**44).field("rt-x")
+    message = "cannot allocate the feature vector: 17592186044416 cells"
+    assert raised(MemoryError, lambda: FeatureExtractor(huge)) == message
+    assert raised(MemoryError, lambda: FeatureExtractor.from_json(huge.to_json())) == message
+    fx = FeatureExtractor(FeatureExtractorSpec(capacity=2).field("rt-x"))
+    fx.update(KIND_PRICE, fx.symbol("rt-x"), 1, price=3.0)
+    assert fx.values()[0] == 3.0 and np.isnan(fx.values()[1])
 
 
 def test_output_dtype_and_its_lock():
