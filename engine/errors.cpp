@@ -361,6 +361,9 @@ void render(Writer& w, const vorn_error::DuplicateOrderBook& e) {
   w.variant("DuplicateOrderBook", "more than one order book is configured for symbol {}",
             field("symbol", e.symbol));
 }
+void render(Writer& w, const vorn_error::StorageUnavailable& e) {
+  w.variant("StorageUnavailable", "cannot allocate {}: {} cells", field("target", e.target), field("cells", e.cells));
+}
 
 template <class Union>
 Out write_union(Out out, const Union& error, bool debug) {
@@ -420,6 +423,12 @@ constexpr std::array<Words, 3> kArgumentDurationFieldWords{{
 constexpr std::array<Words, 2> kWindowPeriodTargetWords{{
     {"Signed64", "signed 64-bit"},
     {"Usize", "usize"},
+}};
+
+constexpr std::array<Words, 3> kStorageTargetWords{{
+    {"FeatureVector", "the feature vector"},
+    {"ModelVector", "the model vector"},
+    {"StageBuffer", "a stage buffer"},
 }};
 
 constexpr std::array<Words, kIndicatorKindCount> kIndicatorKindWords{{
@@ -490,6 +499,7 @@ std::string_view display(LimitTarget value) { return words_of(kLimitTargetWords,
 std::string_view display(DefinitionDurationField value) { return words_of(kDefinitionDurationFieldWords, value).display; }
 std::string_view display(ArgumentDurationField value) { return words_of(kArgumentDurationFieldWords, value).display; }
 std::string_view display(WindowPeriodTarget value) { return words_of(kWindowPeriodTargetWords, value).display; }
+std::string_view display(StorageTarget value) { return words_of(kStorageTargetWords, value).display; }
 std::string_view display(IndicatorKind value) { return words_of(kIndicatorKindWords, value).display; }
 std::string_view display(InvalidTransformationDefinitionError value) {
   return words_of(kTransformationErrorWords, value).display;
@@ -498,6 +508,7 @@ std::string_view debug_name(LimitTarget value) { return words_of(kLimitTargetWor
 std::string_view debug_name(DefinitionDurationField value) { return words_of(kDefinitionDurationFieldWords, value).debug; }
 std::string_view debug_name(ArgumentDurationField value) { return words_of(kArgumentDurationFieldWords, value).debug; }
 std::string_view debug_name(WindowPeriodTarget value) { return words_of(kWindowPeriodTargetWords, value).debug; }
+std::string_view debug_name(StorageTarget value) { return words_of(kStorageTargetWords, value).debug; }
 std::string_view debug_name(IndicatorKind value) { return words_of(kIndicatorKindWords, value).debug; }
 std::string_view debug_name(InvalidTransformationDefinitionError value) {
   return words_of(kTransformationErrorWords, value).debug;

@@ -28,6 +28,8 @@ enum class LimitTarget : std::uint8_t {
 enum class DefinitionDurationField : std::uint8_t { Aggregation, Window };
 enum class ArgumentDurationField : std::uint8_t { Aggregation, Window, TimedWindow };
 enum class WindowPeriodTarget : std::uint8_t { Signed64, Usize };
+// Storage of vectors that is sized from a spec and obtained when it is built.
+enum class StorageTarget : std::uint8_t { FeatureVector, ModelVector, StageBuffer };
 
 enum class IndicatorKind : std::uint8_t {
   Context, Field,
@@ -46,11 +48,13 @@ std::string_view display(LimitTarget value);
 std::string_view display(DefinitionDurationField value);
 std::string_view display(ArgumentDurationField value);
 std::string_view display(WindowPeriodTarget value);
+std::string_view display(StorageTarget value);
 std::string_view display(IndicatorKind value);
 std::string_view debug_name(LimitTarget value);
 std::string_view debug_name(DefinitionDurationField value);
 std::string_view debug_name(ArgumentDurationField value);
 std::string_view debug_name(WindowPeriodTarget value);
+std::string_view debug_name(StorageTarget value);
 std::string_view debug_name(IndicatorKind value);
 
 // "1.5s", "2ms", "1.500001ms", "10ns": the largest unit not above the value.
@@ -218,6 +222,8 @@ struct TimestampOutOfOrder { Symbol symbol; EventKind event_kind; std::int64_t t
 struct OrderBookUpdateError { ::vorn::OrderBookUpdateError error; bool operator==(const OrderBookUpdateError&) const = default; };
 struct OrderBookNotConfigured { Symbol symbol; bool operator==(const OrderBookNotConfigured&) const = default; };
 struct DuplicateOrderBook { Symbol symbol; bool operator==(const DuplicateOrderBook&) const = default; };
+// Not a validation result: the storage of a valid spec could not be obtained.
+struct StorageUnavailable { StorageTarget target; std::size_t cells; bool operator==(const StorageUnavailable&) const = default; };
 }  // namespace vorn_error
 
 struct VornError
@@ -227,7 +233,8 @@ struct VornError
                  vorn_error::OutputCountMismatch, vorn_error::FeatureVectorCapacityMismatch,
                  vorn_error::ModelVectorLengthMismatch, vorn_error::ModelVectorCapacityMismatch,
                  vorn_error::TimestampOutOfOrder, vorn_error::OrderBookUpdateError,
-                 vorn_error::OrderBookNotConfigured, vorn_error::DuplicateOrderBook> {
+                 vorn_error::OrderBookNotConfigured, vorn_error::DuplicateOrderBook,
+                 vorn_error::StorageUnavailable> {
   using ErrorUnion::ErrorUnion;
   // Wraps an argument error or a book error directly.
   VornError(InvalidArgumentError error) : ErrorUnion(vorn_error::InvalidArgument{std::move(error)}) {}

@@ -30,10 +30,14 @@ struct PythonError {};
 // PanicException if, against its contract, none is set).
 [[noreturn]] void fail_with_current();
 
-// The value of a core result, or ValueError with the error's display text.
+// The value of a core result, or ValueError with the error's display text
+// (MemoryError for storage that could not be obtained).
 template <class T>
 T or_raise(std::expected<T, VornError>&& result) {
-  if (!result) fail(PyExc_ValueError, to_string(result.error()));
+  if (!result) {
+    const bool memory = result.error().template holds<vorn_error::StorageUnavailable>();
+    fail(memory ? PyExc_MemoryError : PyExc_ValueError, to_string(result.error()));
+  }
   if constexpr (!std::is_void_v<T>) return std::move(*result);
 }
 // The value of a parser result, or ValueError with its message.

@@ -4,6 +4,8 @@
 
 #include <fmt/format.h>
 
+#include "engine/panic.hpp"
+
 namespace vorn::py {
 
 void BorrowFlag::acquire_shared() {
@@ -86,12 +88,22 @@ PyObject* make_type(const char* name, const char* doc, int basic_size, destructo
   }
   if (!has_new) all.push_back({Py_tp_new, reinterpret_cast<void*>(&no_constructor)});
   all.push_back({0, nullptr});
-  PyType_Spec spec{name, basic_size, 0, Py_TPFLAGS_DEFAULT, all.data()};
+  // Immutable, as built-in types are: no attribute of the class can be set or
+  // deleted, so no method (`__new__` above all) can be replaced.
+  PyType_Spec spec{name, basic_size, 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, all.data()};
   Ref type = Ref::steal(type_from_spec(spec));
   // Without it, reading `__module__` would raise AttributeError; "builtins"
   // keeps the class named bare in every representation.
-  if (PyObject_SetAttrString(type.get(), "__module__", builtins_name()) < 0) fail_with_current();
+  set_class_attribute(type.get(), "__module__", builtins_name());
   return type.release();
+}
+
+void set_class_attribute(PyObject* type, const char* name, PyObject* value) {
+  // The type's own namespace: setattr refuses every name on an immutable type.
+  Ref dict = Ref::checked(PyObject_GenericGetDict(type, nullptr));
+  if (!PyDict_Check(dict.get())) panic("a type's namespace must be a dict");
+  if (PyDict_SetItemString(dict.get(), name, value) < 0) fail_with_current();
+  PyType_Modified(reinterpret_cast<PyTypeObject*>(type));
 }
 
 PyMethodDef method_def(Signature& signature, FastFunction function) {

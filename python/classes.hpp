@@ -148,9 +148,15 @@ PyObject* no_constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 
 // A new heap type named `name` (no module prefix) whose objects hold a T,
 // with its docstring, dealloc<T>, no_constructor unless `slots` give a
-// Py_tp_new, and the given slots. Not subclassable. Throws PythonError.
+// Py_tp_new, and the given slots. Not subclassable, and immutable: setting or
+// deleting a class attribute raises TypeError. Throws PythonError.
 PyObject* make_type(const char* name, const char* doc, int basic_size, destructor dealloc,
                     std::initializer_list<PyType_Slot> slots);
+
+// Stores `value` as the class attribute `name` of a type made by make_type
+// and not yet handed out (the types are immutable to Python code). Throws
+// PythonError.
+void set_class_attribute(PyObject* type, const char* name, PyObject* value);
 
 template <class T>
 PyObject* new_type(const char* name, const char* doc, std::initializer_list<PyType_Slot> slots) {

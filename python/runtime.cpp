@@ -32,11 +32,33 @@ constexpr std::string_view kNotContiguous = "The given array is not contiguous";
 
 // ---- dicts ------------------------------------------------------------------
 
+// As for_each_item, for a dict subclass, whose iteration order may differ
+// from its storage order (an OrderedDict after move_to_end): the keys that
+// iterating it gives, in that order, each with the value stored for it.
+template <class F>
+void for_each_iterated_item(PyObject* dict, F&& visit) {
+  const Py_ssize_t size = PyDict_Size(dict);
+  const Ref keys = Ref::checked(PySequence_List(dict));
+  for (Py_ssize_t i = 0; i < PyList_Size(keys.get()); ++i) {
+    const Ref key = Ref::borrow(PyList_GetItem(keys.get(), i));
+    PyObject* stored = PyDict_GetItemWithError(dict, key.get());
+    if (stored == nullptr && PyErr_Occurred() != nullptr) fail_with_current();
+    if (stored == nullptr) panic("dictionary keys changed during iteration");
+    const Ref value = Ref::borrow(stored);
+    visit(key.get(), value.get());
+    if (PyDict_Size(dict) != size) panic("dictionary changed size during iteration");
+  }
+}
+
 // Calls `visit(key, value)` for each item in iteration order, holding both
 // while it runs: code run by `visit` (a value's __float__) may change the
 // dict, which then aborts the call, and nothing it frees is used afterwards.
 template <class F>
 void for_each_item(PyObject* dict, F&& visit) {
+  if (!PyDict_CheckExact(dict)) {
+    for_each_iterated_item(dict, visit);
+    return;
+  }
   const Py_ssize_t size = PyDict_Size(dict);
   Py_ssize_t remaining = size;
   Py_ssize_t position = 0;

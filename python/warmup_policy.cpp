@@ -50,7 +50,7 @@ PyObject* compare(PyObject* self, PyObject* other, int op) {
 
 void add_member(PyObject* type, const char* name, WarmupPolicy value) {
   Ref member = Ref::checked(new_instance(type, value));
-  if (PyObject_SetAttrString(type, name, member.get()) < 0) fail_with_current();
+  set_class_attribute(type, name, member.get());
 }
 
 }  // namespace

@@ -56,7 +56,9 @@ Result<FeatureExtractor> FeatureExtractor::try_new(Compilation compilation,
   }
   std::ranges::fill(values.cells(), kNoValue);
   auto flags = UpdateFlags::try_new(values.capacity());
-  if (!flags) return std::unexpected(VornError{vorn_error::FeatureVectorCapacityMismatch{values.capacity(), 0}});
+  if (!flags) {
+    return std::unexpected(VornError{vorn_error::StorageUnavailable{StorageTarget::FeatureVector, values.capacity()}});
+  }
   return FeatureExtractor(std::move(compilation), std::move(*storage), std::move(values), std::move(*flags));
 }
 

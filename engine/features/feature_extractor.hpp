@@ -48,7 +48,7 @@ public:
   // output vector, whose active length must equal the compilation's cell
   // count (OutputCountMismatch). Fails as OrderBookStorage::try_new does,
   // with OrderBookNotConfigured for a book feature whose symbol has no book,
-  // and with FeatureVectorCapacityMismatch{capacity, 0} when the update
+  // and with StorageUnavailable{FeatureVector, capacity} when the update
   // flags for the vector's capacity cannot be obtained. Every cell, reserved
   // ones included, starts as NaN.
   static Result<FeatureExtractor> try_new(Compilation compilation,

@@ -214,6 +214,13 @@ TEST(VornError, TextsAndDebugForms) {
        "OrderBookNotConfigured { symbol: Symbol(\"ethusdt\") }"},
       {DuplicateOrderBook{eth}, "more than one order book is configured for symbol ethusdt",
        "DuplicateOrderBook { symbol: Symbol(\"ethusdt\") }"},
+      {StorageUnavailable{StorageTarget::FeatureVector, 17592186044416},
+       "cannot allocate the feature vector: 17592186044416 cells",
+       "StorageUnavailable { target: FeatureVector, cells: 17592186044416 }"},
+      {StorageUnavailable{StorageTarget::ModelVector, 3}, "cannot allocate the model vector: 3 cells",
+       "StorageUnavailable { target: ModelVector, cells: 3 }"},
+      {StorageUnavailable{StorageTarget::StageBuffer, 0}, "cannot allocate a stage buffer: 0 cells",
+       "StorageUnavailable { target: StageBuffer, cells: 0 }"},
   });
 }
 
@@ -287,6 +294,9 @@ TEST(PlaceholderEnumerations, WordsAndDebugNames) {
       {words(ArgumentDurationField::TimedWindow), "timed window durations/TimedWindow"},
       {words(WindowPeriodTarget::Signed64), "signed 64-bit/Signed64"},
       {words(WindowPeriodTarget::Usize), "usize/Usize"},
+      {words(StorageTarget::FeatureVector), "the feature vector/FeatureVector"},
+      {words(StorageTarget::ModelVector), "the model vector/ModelVector"},
+      {words(StorageTarget::StageBuffer), "a stage buffer/StageBuffer"},
   };
   for (const auto& [got, expected] : rows) EXPECT_EQ(got, expected);
 }

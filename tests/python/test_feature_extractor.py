@@ -6,6 +6,7 @@ import inspect
 import subprocess
 import sys
 import tracemalloc
+from collections import OrderedDict
 
 import numpy as np
 import pytest
@@ -163,6 +164,49 @@ def test_a_dict_changed_while_it_is_read_fails_cleanly():
     fx.output_dtype = "float32"
 
 
+class Reversed(dict):
+    """A dict that iterates its items last stored first."""
+
+    def __iter__(self):
+        return reversed(list(dict.__iter__(self)))
+
+
+def moved(*items):
+    """An OrderedDict whose first item was moved to its end: it iterates otherwise than it stores."""
+    ordered = OrderedDict(items)
+    ordered.move_to_end(items[0][0])
+    return ordered
+
+
+def test_context_dicts_are_read_in_their_iteration_order():
+    """A dict subclass is read in the order iterating it gives, not in its storage order: the first failing
+    entry in that order is reported, by update_context and by both batch paths, for the row dicts and for the
+    dict of rows; the values read are the stored ones."""
+    finite = "context value must be finite or None"
+    unknown_then_infinite = [("x", 1.0), (CTX, INF)]  # stored first: "x", unknown
+    for updates in (moved(*unknown_then_infinite), Reversed(unknown_then_infinite)):
+        fx = small()
+        assert raised(ValueError, lambda: fx.update_context(updates)) == f"context update 0: {finite}"
+        assert raised(ValueError, lambda: batch(fx, context_updates={1: updates})) == f"row 1: context update 0: {finite}"
+        assert raised(ValueError, lambda: fx.transform_order_book([book()], context_updates={0: updates})) == \
+            f"row 0: context update 0: {finite}"
+        assert np.isnan(fx.values()).all()
+    for rows in (moved((7, {}), (2, {"x": 1.0})), Reversed([(7, {}), (2, {"x": 1.0})])):
+        assert raised(ValueError, lambda: batch(small(), context_updates=rows)) == "row 2: context update 0: unknown feature ID"
+    fx = small()
+    fx.update_context(moved((CTX, 1.0), (GLOBAL_CTX, 2.0)))
+    assert list(fx.values()[[0, 2]]) == [2.0, 1.0]
+    rows = batch(fx, context_updates=moved((2, Reversed([(CTX, 3.0), (GLOBAL_CTX, None)])), (0, {GLOBAL_CTX: 4.0})))
+    assert rows[0, 0] == 4.0 and rows[1, 0] == 4.0 and np.isnan(rows[2, 0]) and list(rows[:, 2]) == [1.0, 1.0, 3.0]
+    # Read through strong references there too: a value that empties the dict fails cleanly.
+    shrinking = type("Shrinking", (), {"__float__": lambda self: self.victim.clear() or 1.0})()
+    shrinking.victim = updates = moved((CTX, 1.0), (GLOBAL_CTX, shrinking))
+    with pytest.raises(BaseException) as info:
+        fx.update_context(updates)
+    assert (type(info.value).__name__, str(info.value)) == ("PanicException", "dictionary changed size during iteration")
+    assert np.isnan(fx.values()[0]) and fx.values()[2] == 3.0  # as row 2 left them
+
+
 def test_layout_construction_and_json():
     spec = FeatureExtractorSpec(capacity=5).field("rt-x").vpt("rt-x").context("rt-x", "c")
     fx, bad = FeatureExtractor(spec), FeatureExtractorSpec().cvd("rt-x", [0])
@@ -181,8 +225,8 @@ def test_layout_construction_and_json():
              "argument 'feature_extractor_spec': 'int' object cannot be converted to 'FeatureExtractorSpec'"),
             (lambda: FeatureExtractor(FeatureExtractorSpec().cvd("rt-x", [5, 5])), ValueError,
              "invalid indicator definition at index 1: CVD: duplicates an earlier feature key"),
-            (lambda: FeatureExtractor(FeatureExtractorSpec(capacity=2**64 - 1).field("x")), ValueError,
-             "output storage has capacity 0, but the feature-vector spec requires capacity 18446744073709551615"),
+            (lambda: FeatureExtractor(FeatureExtractorSpec(capacity=2**64 - 1).field("x")), MemoryError,
+             "cannot allocate the feature vector: 18446744073709551615 cells"),
             (lambda: FeatureExtractor.from_json(bad.to_json(), "x"), ValueError, compile_error),
             (lambda: FeatureExtractor.from_json(spec.to_json(), "x"), ValueError, BAD_DTYPE),
             (lambda: FeatureExtractor.from_json("{", 1), TypeError,
@@ -190,6 +234,17 @@ def test_layout_construction_and_json():
         assert raised(exception, call) == message
     assert raised(ValueError, lambda: FeatureExtractor.from_json("{", "x")).endswith("line 1 column 2")
     refuses_trailing_nul(FeatureExtractor.from_json, spec.to_json())
+
+
+def test_a_feature_vector_that_cannot_be_allocated_raises_memory_error():
+    """2**44 cells (128 TiB) pass every check of the spec but no memory holds them."""
+    huge = FeatureExtractorSpec(capacity=2**44).field("rt-x")
+    message = "cannot allocate the feature vector: 17592186044416 cells"
+    assert raised(MemoryError, lambda: FeatureExtractor(huge)) == message
+    assert raised(MemoryError, lambda: FeatureExtractor.from_json(huge.to_json())) == message
+    fx = FeatureExtractor(FeatureExtractorSpec(capacity=2).field("rt-x"))
+    fx.update(KIND_PRICE, fx.symbol("rt-x"), 1, price=3.0)
+    assert fx.values()[0] == 3.0 and np.isnan(fx.values()[1])
 
 
 def test_output_dtype_and_its_lock():

@@ -230,7 +230,9 @@ SIGNATURES = {
     "(self, /, symbol, side, from_price, to_price)": "order_book_volume_between_prices",
     "(self, /, tz='UTC')": "time_since_first_event_of_day",
 }
-EXACT = ["order_book_level_size", "order_book_depth_until_price", "order_book_nth_price", "order_book_nth_size",
+# The exact queries in the class's method order: level size, the nth price and
+# size, then the depth and volume queries.
+EXACT = ["order_book_level_size", "order_book_nth_price", "order_book_nth_size", "order_book_depth_until_price",
          *SIZES, "order_book_volume_between_prices"]
 ORDER = ["from_json", "to_json", "indicator_count", "output_count", "feature_ids", "context", "field", "cvd",
          "simple_returns", "log_returns", "volatility", "sma_timed", "volatility_timed", "obv_timed",

@@ -95,13 +95,27 @@ def test_construction_checks_in_order():
              "argument 'json': 'int' object cannot be converted to 'PyString'"),
             (lambda: ModelInputPipeline.from_json(bad.to_json(), "x"), ValueError, BAD_DTYPE),
             (lambda: ModelInputPipeline.from_json(bad.to_json()), ValueError, compile_error),
-            (lambda: ModelInputPipeline.from_json(json.dumps(huge)), ValueError,
-             "model-input storage has capacity 0, but the model-input spec requires capacity 18446744073709551615")]:
+            (lambda: ModelInputPipeline.from_json(json.dumps(huge)), MemoryError,
+             "cannot allocate the model vector: 18446744073709551615 cells")]:
         assert raised(exception, call) == message
     # The document alone, and a reader error before the dtype.
     assert "expected end of input at line" in raised(ValueError, lambda: ModelInputPipeline.from_json(
         spec.to_json() + " {", "x"))
     refuses_trailing_nul(ModelInputPipeline.from_json, spec.to_json())
+
+
+def test_vectors_that_cannot_be_allocated_raise_memory_error():
+    """A final or a raw capacity of 2**44 cells (128 TiB) passes every check but no memory holds it."""
+    raw, price = FeatureExtractorSpec().field("rt-a"), f"field:{A}field.price"
+    for spec, message in [
+            (PipelineSpec(raw, capacity=2**44).identity(price), "cannot allocate the model vector: 17592186044416 cells"),
+            (PipelineSpec(FeatureExtractorSpec(capacity=2**44).field("rt-a")).identity(price),
+             "cannot allocate the feature vector: 17592186044416 cells")]:
+        assert raised(MemoryError, lambda: ModelInputPipeline(spec)) == message
+        assert raised(MemoryError, lambda: ModelInputPipeline.from_json(spec.to_json())) == message
+    mip = ModelInputPipeline(PipelineSpec(raw, capacity=2).identity(price))
+    mip.update(KIND_PRICE, mip.symbol("rt-a"), 1, price=3.0)
+    assert mip.values()[0] == 3.0 and np.isnan(mip.values()[1])
 
 
 def test_each_accepted_input_refreshes_the_final_vector():

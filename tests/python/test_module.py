@@ -4,6 +4,7 @@ import subprocess
 import sys
 
 import _vorn
+from helpers import raised
 
 CONSTANTS = [
     ("KIND_PRICE", 0),
@@ -46,6 +47,37 @@ def test_classes_are_named_bare_and_nothing_else_is_callable():
         assert cls.__name__ == cls.__qualname__ == name
         assert cls.__module__ == "builtins"
         assert repr(cls) == f"<class '{name}'>"
+
+
+def use_every_class():
+    """One ordinary use of each class, as the values it gives."""
+    spec = _vorn.FeatureExtractorSpec().context("__global__", "c", id="c")
+    pipeline = _vorn.PipelineSpec(spec).identity("c", output="z")
+    fx, mip = _vorn.FeatureExtractor(spec), _vorn.ModelInputPipeline(pipeline)
+    fx.update_context({"c": 2.5})
+    mip.update_context({"c": 4.0})
+    event = _vorn.OrderBookEvent.snapshot("imm-x", 1, 1, [("1", "2")], [])
+    stage = _vorn.ScalarStage().identity("a")
+    return (pipeline.feature_ids(), int(_vorn.WarmupPolicy.FULL_WINDOW), list(fx.values()), list(mip.values()),
+            type(event).__name__, type(stage).__name__)
+
+
+def test_classes_are_immutable_as_built_in_types_are():
+    """No class attribute can be set or deleted (so no method, `__new__` above all, can be replaced);
+    every class keeps its namespace and works as before."""
+    expected = (["z"], 1, [2.5], [4.0], "OrderBookEvent", "ScalarStage")
+    assert use_every_class() == expected
+    first_value = _vorn.WarmupPolicy.FIRST_VALUE
+    for name in CLASSES:
+        cls = getattr(_vorn, name)
+        namespace = dict(vars(cls))
+        for attribute in ["__new__", "__doc__", "__module__", "extra", *[n for n in namespace if not n.startswith("_")]]:
+            for change in (lambda: setattr(cls, attribute, None), lambda: delattr(cls, attribute)):
+                assert f"attribute of immutable type '{name}'" in raised(TypeError, change)
+        assert dict(vars(cls)) == namespace
+        assert cls.__module__ == "builtins" and cls.__doc__ == namespace["__doc__"]
+    assert _vorn.WarmupPolicy.FIRST_VALUE is first_value and first_value == 0
+    assert use_every_class() == expected
 
 
 def test_repeated_init_returns_the_same_module():

@@ -82,7 +82,7 @@ Result<Pipeline> PipelineSpec::build() const {
   auto extractor = feature_extractor_.build();
   if (!extractor) return std::unexpected(std::move(extractor.error()));
   auto model = VecFeatureVector::try_new_of_length(capacity_, feature_vector_length());
-  if (!model) return std::unexpected(VornError{vorn_error::ModelVectorCapacityMismatch{capacity_, 0}});
+  if (!model) return std::unexpected(VornError{vorn_error::StorageUnavailable{StorageTarget::ModelVector, capacity_}});
   return assemble(std::move(*extractor), std::move(*model));
 }
 
@@ -96,7 +96,7 @@ Result<Pipeline> PipelineSpec::assemble(FeatureExtractor extractor, VecFeatureVe
   auto stages = StageRuntime::create(transformations_, stages_);
   if (!stages) return std::unexpected(std::move(stages.error()));
   auto flags = UpdateFlags::try_new(capacity_);
-  if (!flags) return std::unexpected(VornError{vorn_error::ModelVectorCapacityMismatch{capacity_, 0}});
+  if (!flags) return std::unexpected(VornError{vorn_error::StorageUnavailable{StorageTarget::ModelVector, capacity_}});
   return Pipeline(std::move(extractor), std::move(model), std::move(*stages), std::move(*layer1), std::move(*flags),
                   output_ids());
 }

@@ -49,7 +49,8 @@ public:
   Result<Pipeline> build(VecFeatureVector raw, VecFeatureVector model) const;
   // As build(raw, model) with both stores obtained here. Model storage that
   // cannot be obtained fails, after the extractor's errors, with
-  // ModelVectorCapacityMismatch{capacity, 0}, as do stage buffers and flags.
+  // StorageUnavailable{ModelVector, capacity}, as do its flags; stage buffers
+  // with StorageUnavailable{StageBuffer, width}.
   Result<Pipeline> build() const;
 
   const FeatureExtractorSpec& feature_extractor() const { return feature_extractor_; }

@@ -39,8 +39,9 @@ Result<std::optional<StageRuntime>> StageRuntime::create(std::span<const Transfo
   auto values_b = VecFeatureVector::try_new_of_length(width_b, width_b);
   auto flags_a = UpdateFlags::try_new(width);
   auto flags_b = UpdateFlags::try_new(width);
-  if (!values_a || !values_b || !flags_a || !flags_b) {
-    return std::unexpected(VornError{vorn_error::ModelVectorCapacityMismatch{width, 0}});
+  if (!values_b) return std::unexpected(VornError{vorn_error::StorageUnavailable{StorageTarget::StageBuffer, width_b}});
+  if (!values_a || !flags_a || !flags_b) {
+    return std::unexpected(VornError{vorn_error::StorageUnavailable{StorageTarget::StageBuffer, width}});
   }
   return StageRuntime(std::move(*values_a), std::move(*values_b), std::move(*flags_a), std::move(*flags_b),
                       std::move(compiled), layer1.size());

@@ -25,7 +25,7 @@ public:
   // layout before it (stage 0 against the layer-1 outputs). A scalar stage
   // whose transformer storage cannot be obtained is
   // InvalidPipelineStage{stage index, display text of the compile error};
-  // buffers that cannot be obtained are ModelVectorCapacityMismatch{width, 0}.
+  // buffers that cannot be obtained are StorageUnavailable{StageBuffer, width}.
   static Result<std::optional<StageRuntime>> create(std::span<const TransformerDefinition> layer1,
                                                     std::span<const FittedStage> stages);
 

@@ -170,7 +170,7 @@ Result<FeatureExtractor> FeatureExtractorSpec::build_into(std::optional<VecFeatu
     books.emplace_back(config.symbol, std::move(*book));
   }
   if (!storage) storage = VecFeatureVector::try_new_of_length(capacity_, definitions_.size());
-  if (!storage) return std::unexpected(VornError{vorn_error::FeatureVectorCapacityMismatch{capacity_, 0}});
+  if (!storage) return std::unexpected(VornError{vorn_error::StorageUnavailable{StorageTarget::FeatureVector, capacity_}});
   return FeatureExtractor::try_new(std::move(*compilation), std::move(books), std::move(*storage));
 }
 

@@ -66,7 +66,7 @@ public:
   Result<FeatureExtractor> build(VecFeatureVector storage) const;
   // As build(storage) with storage of the spec's capacity obtained here;
   // storage that cannot be obtained fails, after the compile and book
-  // errors, with FeatureVectorCapacityMismatch{capacity, 0}.
+  // errors, with StorageUnavailable{FeatureVector, capacity}.
   Result<FeatureExtractor> build() const;
 
   const std::vector<FeatureDefinition>& definitions() const { return definitions_; }

@@ -67,7 +67,7 @@ TEST(PipelineSpec, BuildChecksModelStoreThenExtractorThenStorage) {
       {text_of(two.build(store(2, 2), store(3, 2))), "ok"},
       // Sizes that no memory can hold are valid specs that fail to build.
       {text_of(spec({Id{"px", "a"}}, {}, kHuge)->build()),
-       "model-input storage has capacity 0, but the model-input spec requires capacity 1152921504606846976"},
+       "cannot allocate the model vector: 1152921504606846976 cells"},
       {text_of(spec({Sma{FV, kHuge, "px", "a"}}, {}, 1)->build()),
        "invalid transformation definition at index 0: transformation storage cannot be allocated"},
       {text_of(spec({Id{"px", "a"}}, {FittedStage::Scalar{{Id{"a", "b"}, Sma{FW, kHuge, "a", "c"}}}}, 2)->build()),
@@ -75,6 +75,19 @@ TEST(PipelineSpec, BuildChecksModelStoreThenExtractorThenStorage) {
        "allocated"},
   };
   for (const auto& [actual, expected] : cases) EXPECT_EQ(actual, expected);
+}
+
+// A final capacity beyond memory: the model vector is named with its size,
+// after the extractor was built; the same layers build with a capacity that fits.
+TEST(PipelineSpec, ModelVectorThatCannotBeAllocatedIsReportedAsSuch) {
+  constexpr std::size_t kHuge = std::size_t{1} << 44;
+  const auto huge = spec({Id{"px", "a"}}, {}, kHuge)->build();
+  ASSERT_FALSE(huge);
+  EXPECT_EQ(huge.error(), VornError(vorn_error::StorageUnavailable{StorageTarget::ModelVector, kHuge}));
+  EXPECT_EQ(to_string(huge.error()), "cannot allocate the model vector: 17592186044416 cells");
+  auto fits = spec({Id{"px", "a"}}, {}, 2)->build();
+  ASSERT_TRUE(fits) << to_string(fits.error());
+  EXPECT_EQ(fits->model().capacity(), 2u);
 }
 
 }  // namespace

@@ -100,13 +100,27 @@ TEST(FeatureExtractorSpec, ChecksOfEveryStepInTheirOrder) {
        "no order book is configured for symbol btc"},
       // Any capacity is a valid spec; storage that cannot be had is an error, not an abort.
       {text_of(spec({ok}, std::size_t{1} << 62)->build()),
-       "output storage has capacity 0, but the feature-vector spec requires capacity 4611686018427387904"},
+       "cannot allocate the feature vector: 4611686018427387904 cells"},
   };
   for (const auto& [actual, expected] : cases) EXPECT_EQ(actual, expected);
   const auto sorted = spec({}, 0, {book(eth), book(btc)}).value();
   ASSERT_EQ(sorted.order_books().size(), 2u);
   EXPECT_EQ(sorted.order_books()[0].symbol, btc);
   EXPECT_EQ(sorted.checksum(), "sum");
+}
+
+// A capacity that passes every check but exceeds memory: the build reports
+// the storage it could not obtain, and the same definitions build afterwards.
+TEST(FeatureExtractorSpec, FeatureVectorThatCannotBeAllocatedIsReportedAsSuch) {
+  const std::vector<FeatureDefinition> field{def(Field{sym("btc"), ValueField::Price})};
+  constexpr std::size_t kHuge = std::size_t{1} << 44;
+  const auto huge = FeatureExtractorSpec::with_metadata(field, kHuge, std::nullopt).value().build();
+  ASSERT_FALSE(huge);
+  EXPECT_EQ(huge.error(), VornError(vorn_error::StorageUnavailable{StorageTarget::FeatureVector, kHuge}));
+  EXPECT_EQ(to_string(huge.error()), "cannot allocate the feature vector: 17592186044416 cells");
+  const auto fits = FeatureExtractorSpec::with_metadata(field, 3, std::nullopt).value().build();
+  ASSERT_TRUE(fits) << to_string(fits.error());
+  EXPECT_EQ(fits->values().capacity(), 3u);
 }
 
 }  // namespace

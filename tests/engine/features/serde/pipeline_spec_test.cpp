@@ -34,8 +34,7 @@ TEST(PipelineSpecJson, GoldenDocumentReadsAndWritesBackByteForByte) {
   ASSERT_TRUE(spec) << spec.error();
   EXPECT_EQ(serialize_pipeline_spec(*spec).value(), golden);
   // Such a document reads and writes; only its pipeline cannot be built.
-  EXPECT_EQ(text_of(spec->build()), "model-input storage has capacity 0, but the model-input spec requires capacity "
-                                    "18446744073709551615");
+  EXPECT_EQ(text_of(spec->build()), "cannot allocate the model vector: 18446744073709551615 cells");
 }
 
 // A small valid document with some of its parts replaced: "version",
