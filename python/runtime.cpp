@@ -245,12 +245,12 @@ PyObject* RuntimeDriver<Core>::raw_names() const {
 
 template <class Core>
 PyObject* RuntimeDriver<Core>::values() const {
-  return vector_array(output_f64_, output().cells());
+  return values_arrays_.copy(output_f64_, output().cells());
 }
 
 template <class Core>
 PyObject* RuntimeDriver<Core>::raw_values() const {
-  return vector_array(output_f64_, extractor().values().cells());
+  return raw_values_arrays_.copy(output_f64_, extractor().values().cells());
 }
 
 template <class Core>

@@ -85,7 +85,8 @@ public:
   // cells.
   PyObject* names() const;
   PyObject* raw_names() const;
-  // New arrays of the whole output and raw vectors, in the output dtype.
+  // New arrays of the whole output and raw vectors, in the output dtype (an
+  // array no one holds any more may be handed out again: VectorArrays).
   PyObject* values() const;
   PyObject* raw_values() const;
 
@@ -133,6 +134,10 @@ private:
   std::size_t raw_width_ = 0;
   bool output_f64_ = true;
   bool context_touched_ = false;
+  // The arrays values() and raw_values() last handed out: reading the values
+  // changes nothing that a caller can see.
+  mutable VectorArrays values_arrays_;
+  mutable VectorArrays raw_values_arrays_;
 };
 
 // The output dtype named by `text`: true for exactly "float64", false for
