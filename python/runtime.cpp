@@ -110,27 +110,6 @@ ContextPlan context_plan(const FeatureExtractor& extractor, PyObject* updates, s
   return plan;
 }
 
-// Timestamp order of every row against the extractor's last timestamps and
-// the rows before it, as handle_event would judge them one by one.
-void check_timestamp_order(const FeatureExtractor& extractor, std::span<const Event> events) {
-  std::array<std::optional<std::int64_t>, kSymbolLimit> last{};
-  std::bitset<kSymbolLimit> met;
-  for (std::size_t row = 0; row < events.size(); ++row) {
-    const Symbol symbol = events[row].symbol();
-    const std::int64_t timestamp = events[row].timestamp();
-    if (symbol.id >= kSymbolLimit) panic("event symbols must come from the symbol interner");
-    if (!met[symbol.id]) {
-      met.set(symbol.id);
-      last[symbol.id] = extractor.symbol_timestamp(symbol);
-    }
-    if (last[symbol.id] && *last[symbol.id] > timestamp) {
-      fail_row(row, to_string(VornError{vorn_error::TimestampOutOfOrder{symbol, events[row].kind(), timestamp,
-                                                                        *last[symbol.id]}}));
-    }
-    last[symbol.id] = timestamp;
-  }
-}
-
 // An optional payload column: contiguous and of `rows` elements when given.
 template <class T>
 void check_payload(std::string_view name, const std::optional<Column<T>>& column, std::size_t rows) {
@@ -174,6 +153,48 @@ PyObject* name_list(const std::vector<std::string>& names, std::size_t width) {
 }
 
 }  // namespace
+
+// Timestamp order of every row against the extractor's last timestamps and
+// the rows before it, as handle_event would judge them one by one. Rows are
+// shown in order; the first row out of order is kept, to be raised once the
+// checks that come before it have passed.
+class RowOrder {
+public:
+  explicit RowOrder(const FeatureExtractor& extractor) : extractor_(extractor) {}
+
+  void see(std::size_t row, const Event& event) {
+    if (failure_) return;
+    const Symbol symbol = event.symbol();
+    const std::int64_t timestamp = event.timestamp();
+    if (symbol.id >= kSymbolLimit) panic("event symbols must come from the symbol interner");
+    if (!met_[symbol.id]) {
+      met_.set(symbol.id);
+      last_[symbol.id] = extractor_.symbol_timestamp(symbol);
+    }
+    if (last_[symbol.id] && *last_[symbol.id] > timestamp) [[unlikely]] {
+      failure_ = Failure{row, VornError{vorn_error::TimestampOutOfOrder{symbol, event.kind(), timestamp,
+                                                                        *last_[symbol.id]}}};
+      return;
+    }
+    last_[symbol.id] = timestamp;
+  }
+
+  // Raises the first row out of order, if any.
+  void check() const {
+    if (failure_) fail_row(failure_->row, to_string(failure_->error));
+  }
+
+private:
+  struct Failure {
+    std::size_t row;
+    VornError error;
+  };
+
+  const FeatureExtractor& extractor_;
+  std::array<std::optional<std::int64_t>, kSymbolLimit> last_{};
+  std::bitset<kSymbolLimit> met_;
+  std::optional<Failure> failure_;
+};
 
 bool parse_output_dtype(std::string_view text) {
   if (text == "float64") return true;
@@ -328,6 +349,24 @@ Parsed<Event> RuntimeDriver<Core>::build_event(const ScalarEvent& scalars) const
 }
 
 template <class Core>
+Event RuntimeDriver<Core>::built_event(const ScalarEvent& scalars) const {
+  const auto symbol = [&] { return Symbol{handles_[static_cast<std::size_t>(scalars.handle)]}; };
+  switch (scalars.kind) {
+    case kKindPrice:
+      return Event::Price{*scalars.price, scalars.timestamp, symbol()};
+    case kKindVolume:
+      return Event::Volume{*scalars.volume, scalars.timestamp, symbol()};
+    case kKindTrade:
+      return Event::Trade{*scalars.price, *scalars.volume, scalars.timestamp, symbol(),
+                          scalars.side ? std::optional(static_cast<AggressorSide>(*scalars.side)) : std::nullopt};
+    case kKindTime:
+      return Event::Time{scalars.timestamp};
+    default:
+      panic("only rows that build_event accepted are built again");
+  }
+}
+
+template <class Core>
 void RuntimeDriver<Core>::update(const ScalarEvent& scalars) {
   const Event event = or_raise(build_event(scalars));
   or_raise(extractor().handle_event(event));
@@ -360,16 +399,20 @@ PyObject* RuntimeDriver<Core>::transform(const EventColumns& columns, std::optio
   check_payload("bid", columns.bid, rows);
   check_payload("ask", columns.ask, rows);
 
-  std::vector<Event> events;
-  events.reserve(rows);
+  // Every row is built and its timestamp order seen before anything
+  // changes; the replay builds each row's event again as it applies it,
+  // rather than keeping them all.
+  const auto scalars_at = [&](std::size_t row) {
+    return ScalarEvent{columns.kind[row],          columns.symbol[row],         columns.timestamp[row],
+                       element(columns.price, row), element(columns.volume, row), element(columns.side, row)};
+  };
+  RowOrder order(extractor());
   for (std::size_t row = 0; row < rows; ++row) {
-    Parsed<Event> event = build_event(ScalarEvent{columns.kind[row], columns.symbol[row], columns.timestamp[row],
-                                                  element(columns.price, row), element(columns.volume, row),
-                                                  element(columns.side, row)});
+    const Parsed<Event> event = build_event(scalars_at(row));
     if (!event) fail_row(row, event.error());
-    events.push_back(*event);
+    order.see(row, *event);
   }
-  return replay_events(std::move(events), context_updates);
+  return replay(rows, order, context_updates, [&](std::size_t row) { return built_event(scalars_at(row)); });
 }
 
 template <class Core>
@@ -390,26 +433,28 @@ void RuntimeDriver<Core>::update_order_book(const OrderBookEvent& event) {
 template <class Core>
 PyObject* RuntimeDriver<Core>::transform_order_book(std::span<const Ref> events,
                                                     std::optional<PyObject*> context_updates) {
-  std::vector<Event> list;
-  list.reserve(events.size());
+  RowOrder order(extractor());
   for (std::size_t row = 0; row < events.size(); ++row) {
     const OrderBookEvent& event = value_of<OrderBookEvent>(events[row].get());
     if (Status configured = validate_order_book(event.symbol()); !configured) {
       fail_row(row, to_string(configured.error()));
     }
-    list.push_back(event.event());
+    order.see(row, event.event());
   }
-  return replay_events(std::move(list), context_updates);
+  return replay(events.size(), order, context_updates,
+                [&](std::size_t row) { return value_of<OrderBookEvent>(events[row].get()).event(); });
 }
 
 template <class Core>
-PyObject* RuntimeDriver<Core>::replay_events(std::vector<Event> events, std::optional<PyObject*> context_updates) {
-  const ContextPlan plan = context_updates ? context_plan(extractor(), *context_updates, events.size()) : ContextPlan{};
-  check_timestamp_order(extractor(), events);
-  OutputBuffer rows(output_f64_, events.size(), width_);
+template <class EventAt>
+PyObject* RuntimeDriver<Core>::replay(std::size_t rows, const RowOrder& order, std::optional<PyObject*> context_updates,
+                                      const EventAt& event_at) {
+  const ContextPlan plan = context_updates ? context_plan(extractor(), *context_updates, rows) : ContextPlan{};
+  order.check();
+  OutputBuffer buffer(output_f64_, rows, width_);
 
   std::vector<ContextUpdate> list;
-  for (std::size_t row = 0; row < events.size(); ++row) {
+  for (std::size_t row = 0; row < rows; ++row) {
     if (!plan.empty()) {
       if (const auto found = plan.find(row); found != plan.end()) {
         view_updates(found->second, list);
@@ -420,11 +465,11 @@ PyObject* RuntimeDriver<Core>::replay_events(std::vector<Event> events, std::opt
         }
       }
     }
-    if (auto handled = extractor().handle_event(events[row]); !handled) fail_row(row, to_string(handled.error()));
+    if (auto handled = extractor().handle_event(event_at(row)); !handled) fail_row(row, to_string(handled.error()));
     refresh(true);
-    rows.write_row(row, output().cells());
+    buffer.write_row(row, output().cells());
   }
-  return rows.into_pyarray();
+  return buffer.into_pyarray();
 }
 
 template class RuntimeDriver<FeatureExtractor>;

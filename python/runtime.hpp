@@ -62,6 +62,8 @@ struct EventColumns {
   std::optional<Column<double>> ask;
 };
 
+class RowOrder;  // a batch's timestamp order, seen row by row (runtime.cpp)
+
 // A core that keeps a model vector computed from its extractor's raw one.
 template <class Core>
 concept ModelCore = requires(Core& core, const Core& view, bool observed) {
@@ -102,6 +104,9 @@ public:
   // One core event from scalars, or the message of the first failed check;
   // changes nothing.
   Parsed<Event> build_event(const ScalarEvent& scalars) const;
+  // The event of scalars that build_event accepted, built again without its
+  // checks.
+  Event built_event(const ScalarEvent& scalars) const;
   void update(const ScalarEvent& scalars);
   // Applies a dict of context ids and values (None writes NaN), all or none.
   void update_context(PyObject* updates);
@@ -122,7 +127,12 @@ private:
   void refresh(bool observed);
   Parsed<Symbol> symbol_at(std::int64_t handle) const;
   Status validate_order_book(Symbol symbol) const;
-  PyObject* replay_events(std::vector<Event> events, std::optional<PyObject*> context_updates);
+  // The rows of a batch whose events have all been built and seen by
+  // `order`: the context plan is checked, then the order, then each row's
+  // context update and `event_at(row)` are applied and its output copied.
+  template <class EventAt>
+  PyObject* replay(std::size_t rows, const RowOrder& order, std::optional<PyObject*> context_updates,
+                   const EventAt& event_at);
 
   Core core_;
   std::vector<std::uint16_t> handles_;  // handle h stands for symbol handles_[h]

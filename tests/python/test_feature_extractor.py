@@ -100,6 +100,8 @@ REFUSALS = [
     (lambda fx: batch(fx, kind=np.full(3, 2, U8), volume=np.ones(3), side=np.array([0, 1, 2], U8)), ValueError,
      "row 2: " + SIDE),
     (lambda fx: batch(fx, price=None), ValueError, "row 0: event kind requires the `price` column"),
+    (lambda fx: batch(fx, timestamp=np.array([5, 3, 4]), symbol=np.array([0, 0, 5]), context_updates={-1: {}}),
+     ValueError, "row 2: " + handle(5)),
     # Then the whole context plan in dict order, then every row's timestamp, then the rows.
     (lambda fx: batch(fx, context_updates={0: {}, True: {}}), ValueError, INTEGER),
     (lambda fx: batch(fx, context_updates={-2**70: {}}), ValueError, "context row index must be nonnegative"),
