@@ -285,14 +285,6 @@ std::size_t RuntimeDriver<Core>::symbol(std::string_view name) {
 }
 
 template <class Core>
-Parsed<Symbol> RuntimeDriver<Core>::symbol_at(std::int64_t handle) const {
-  if (handle < 0 || static_cast<std::uint64_t>(handle) >= handles_.size()) [[unlikely]] {
-    return unknown_handle(handle, class_name_);
-  }
-  return Symbol{handles_[static_cast<std::size_t>(handle)]};
-}
-
-template <class Core>
 bool RuntimeDriver<Core>::locked() const {
   return context_touched_ || extractor().last_event_timestamp().has_value();
 }
@@ -308,33 +300,19 @@ void RuntimeDriver<Core>::set_output_dtype(std::string_view text) {
 
 template <class Core>
 Parsed<Event> RuntimeDriver<Core>::build_event(const ScalarEvent& scalars) const {
-  const auto finite = [](Event event) -> Parsed<Event> {
-    if (!event.has_finite_values()) [[unlikely]] return not_finite(event);
-    return event;
-  };
   switch (scalars.kind) {
     case kKindPrice:
-    case kKindVolume: {
-      const Parsed<Symbol> symbol = symbol_at(scalars.handle);
-      if (!symbol) return std::unexpected(symbol.error());
-      if (scalars.kind == kKindPrice) {
-        if (!scalars.price) return missing_column("price");
-        return finite(Event::Price{*scalars.price, scalars.timestamp, *symbol});
-      }
-      if (!scalars.volume) return missing_column("volume");
-      return finite(Event::Volume{*scalars.volume, scalars.timestamp, *symbol});
-    }
+    case kKindVolume:
     case kKindTrade: {
-      const Parsed<Symbol> symbol = symbol_at(scalars.handle);
-      if (!symbol) return std::unexpected(symbol.error());
-      if (!scalars.price) return missing_column("price");
-      if (!scalars.volume) return missing_column("volume");
-      std::optional<AggressorSide> side;
-      if (scalars.side) {
-        if (*scalars.side > 1) return invalid_side(*scalars.side);
-        side = static_cast<AggressorSide>(*scalars.side);
+      if (scalars.handle < 0 || static_cast<std::uint64_t>(scalars.handle) >= handles_.size()) [[unlikely]] {
+        return unknown_handle(scalars.handle, class_name_);
       }
-      return finite(Event::Trade{*scalars.price, *scalars.volume, scalars.timestamp, *symbol, side});
+      if (scalars.kind != kKindVolume && !scalars.price) return missing_column("price");
+      if (scalars.kind != kKindPrice && !scalars.volume) return missing_column("volume");
+      if (scalars.kind == kKindTrade && scalars.side && *scalars.side > 1) return invalid_side(*scalars.side);
+      const Event event = built_event(scalars);
+      if (!event.has_finite_values()) [[unlikely]] return not_finite(event);
+      return event;
     }
     case kKindOrderBook:
       return std::unexpected(std::string(
@@ -362,7 +340,7 @@ Event RuntimeDriver<Core>::built_event(const ScalarEvent& scalars) const {
     case kKindTime:
       return Event::Time{scalars.timestamp};
     default:
-      panic("only rows that build_event accepted are built again");
+      panic("only the event kinds that build_event accepts are built");
   }
 }
 

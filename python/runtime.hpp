@@ -104,8 +104,8 @@ public:
   // One core event from scalars, or the message of the first failed check;
   // changes nothing.
   Parsed<Event> build_event(const ScalarEvent& scalars) const;
-  // The event of scalars that build_event accepted, built again without its
-  // checks.
+  // The event of scalars that pass build_event's checks, built without them
+  // (a replay builds each checked row again).
   Event built_event(const ScalarEvent& scalars) const;
   void update(const ScalarEvent& scalars);
   // Applies a dict of context ids and values (None writes NaN), all or none.
@@ -125,7 +125,6 @@ private:
   const FeatureExtractor& extractor() const;
   const VecFeatureVector& output() const;
   void refresh(bool observed);
-  Parsed<Symbol> symbol_at(std::int64_t handle) const;
   Status validate_order_book(Symbol symbol) const;
   // The rows of a batch whose events have all been built and seen by
   // `order`: the context plan is checked, then the order, then each row's
