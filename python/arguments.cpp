@@ -49,6 +49,9 @@ std::string name_list(const std::vector<std::string_view>& names) {
 // ---- Signature --------------------------------------------------------------
 
 void Signature::bind_fast(Values& values, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  // Only the parameters' slots, one by one: clearing the whole array is a
+  // string instruction that costs more than the binding.
+  for (std::size_t i = 0; i < count_; ++i) values[i] = nullptr;
   if (kwnames != nullptr && kwnames == shape_kwnames_ && nargs == shape_nargs_) {
     // The shape bound before: every check it passed then passes again.
     for (Py_ssize_t i = 0; i < nargs; ++i) values[static_cast<std::size_t>(i)] = args[i];
@@ -77,6 +80,7 @@ void Signature::bind_fast(Values& values, PyObject* const* args, Py_ssize_t narg
 }
 
 void Signature::bind_tuple(Values& values, PyObject* args, PyObject* kwargs) {
+  for (std::size_t i = 0; i < count_; ++i) values[i] = nullptr;
   const Py_ssize_t nargs = args == nullptr ? 0 : PyTuple_Size(args);
   check_positional(nargs);
   for (Py_ssize_t i = 0; i < nargs; ++i) values[static_cast<std::size_t>(i)] = PyTuple_GetItem(args, i);

@@ -102,14 +102,14 @@ public:
   // Binds a METH_FASTCALL | METH_KEYWORDS call. N must be the parameter count.
   template <std::size_t N>
   std::array<Arg, N> bind(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    std::array<PyObject*, kMaxParams> values{};
+    std::array<PyObject*, kMaxParams> values;  // the binder clears the parameters' slots
     bind_fast(values, args, nargs, kwnames);
     return named<N>(values);
   }
   // Binds a call given as a tuple and a dict (a constructor's tp_new).
   template <std::size_t N>
   std::array<Arg, N> bind(PyObject* args, PyObject* kwargs) {
-    std::array<PyObject*, kMaxParams> values{};
+    std::array<PyObject*, kMaxParams> values;  // the binder clears the parameters' slots
     bind_tuple(values, args, kwargs);
     return named<N>(values);
   }
