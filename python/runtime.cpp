@@ -92,6 +92,25 @@ std::uint64_t context_row(PyObject* key, std::size_t rows) {
   fail(PyExc_ValueError, fmt::format("context row {} is outside this replay", owned_text(Arg{text.get(), {}})));
 }
 
+// True when reading `updates` into a context plan runs no Python code: every
+// value of every row's dict is None or a float, read as it is (anything else
+// goes through its float conversion, which may be Python code).
+bool plain_context_values(PyObject* updates) {
+  Py_ssize_t position = 0;
+  PyObject* key = nullptr;
+  PyObject* row = nullptr;
+  while (PyDict_Next(updates, &position, &key, &row)) {
+    if (!PyDict_Check(row)) continue;  // refused when the plan reaches it
+    Py_ssize_t entry = 0;
+    PyObject* id = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(row, &entry, &id, &value)) {
+      if (value != Py_None && !PyFloat_Check(value)) return false;
+    }
+  }
+  return true;
+}
+
 using ContextPlan = std::unordered_map<std::uint64_t, ContextValues>;
 
 // Every row's context updates, converted and validated in dict order before
@@ -379,17 +398,23 @@ PyObject* RuntimeDriver<Core>::transform(const EventColumns& columns, std::optio
 
   // Every row is built and its timestamp order seen before anything
   // changes; the replay builds each row's event again as it applies it,
-  // rather than keeping them all.
+  // rather than keeping them all. Unless reading the context plan may run
+  // code that could change the columns meanwhile: then the events are kept.
   const auto scalars_at = [&](std::size_t row) {
     return ScalarEvent{columns.kind[row],          columns.symbol[row],         columns.timestamp[row],
                        element(columns.price, row), element(columns.volume, row), element(columns.side, row)};
   };
   RowOrder order(extractor());
+  std::vector<Event> kept;
+  const bool keep = context_updates && !plain_context_values(*context_updates);
+  if (keep) kept.reserve(rows);
   for (std::size_t row = 0; row < rows; ++row) {
     const Parsed<Event> event = build_event(scalars_at(row));
     if (!event) fail_row(row, event.error());
     order.see(row, *event);
+    if (keep) kept.push_back(*event);
   }
+  if (keep) return replay(rows, order, context_updates, [&](std::size_t row) { return kept[row]; });
   return replay(rows, order, context_updates, [&](std::size_t row) { return built_event(scalars_at(row)); });
 }
 

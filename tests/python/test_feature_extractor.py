@@ -165,6 +165,16 @@ def test_a_dict_changed_while_it_is_read_fails_cleanly():
     fx.output_dtype = "float32"
 
 
+def test_columns_changed_while_the_context_plan_is_read_do_not_change_the_rows():
+    """The rows are the events the columns held when they were checked: a context value's float conversion
+    that rewrites the columns comes too late (cells: global context, rt-x price, rt-x context)."""
+    fx, kind, price = small(), np.zeros(3, U8), np.array([1.0, 2.0, 3.0])
+    rewriting = type("Rewriting", (), {"__float__": lambda self: (kind.fill(9), price.fill(NAN)) and 7.0})
+    rows = fx.transform(kind, np.zeros(3, I64), np.arange(3), price=price, context_updates={1: {CTX: rewriting()}})
+    assert np.array_equal(rows[:, :3], [[NAN, 1, NAN], [NAN, 2, 7], [NAN, 3, 7]], equal_nan=True)
+    assert (kind == 9).all() and np.isnan(price).all()  # it did run, before the rows
+
+
 def test_layout_construction_and_json():
     spec = FeatureExtractorSpec(capacity=5).field("rt-x").vpt("rt-x").context("rt-x", "c")
     fx, bad = FeatureExtractor(spec), FeatureExtractorSpec().cvd("rt-x", [0])
