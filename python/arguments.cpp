@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -48,16 +49,38 @@ std::string name_list(const std::vector<std::string_view>& names) {
 // ---- Signature --------------------------------------------------------------
 
 void Signature::bind_fast(Values& values, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  // Only the parameters' slots, one by one: clearing the whole array is a
+  // string instruction that costs more than the binding.
+  for (std::size_t i = 0; i < count_; ++i) values[i] = nullptr;
+  if (kwnames != nullptr && kwnames == shape_kwnames_ && nargs == shape_nargs_) {
+    // The shape bound before: every check it passed then passes again.
+    for (Py_ssize_t i = 0; i < nargs; ++i) values[static_cast<std::size_t>(i)] = args[i];
+    const Py_ssize_t count = PyTuple_Size(kwnames);
+    for (Py_ssize_t k = 0; k < count; ++k) values[shape_slots_[static_cast<std::size_t>(k)]] = args[nargs + k];
+    return;
+  }
   check_positional(nargs);
   for (Py_ssize_t i = 0; i < nargs; ++i) values[static_cast<std::size_t>(i)] = args[i];
-  if (kwnames != nullptr) {
-    const Py_ssize_t count = PyTuple_Size(kwnames);
-    for (Py_ssize_t k = 0; k < count; ++k) place_keyword(values, PyTuple_GetItem(kwnames, k), args[nargs + k]);
+  if (kwnames == nullptr) {
+    check_missing(values);
+    return;
+  }
+  const Py_ssize_t count = PyTuple_Size(kwnames);
+  std::array<std::uint8_t, kMaxParams> slots{};
+  for (Py_ssize_t k = 0; k < count; ++k) {
+    PyObject* keyword = PyTuple_GetItem(kwnames, k);
+    slots[static_cast<std::size_t>(k)] = static_cast<std::uint8_t>(place_keyword(values, keyword, args[nargs + k]));
   }
   check_missing(values);
+  Py_INCREF(kwnames);
+  PyObject* replaced = std::exchange(shape_kwnames_, kwnames);
+  shape_nargs_ = nargs;
+  shape_slots_ = slots;
+  Py_XDECREF(replaced);
 }
 
 void Signature::bind_tuple(Values& values, PyObject* args, PyObject* kwargs) {
+  for (std::size_t i = 0; i < count_; ++i) values[i] = nullptr;
   const Py_ssize_t nargs = args == nullptr ? 0 : PyTuple_Size(args);
   check_positional(nargs);
   for (Py_ssize_t i = 0; i < nargs; ++i) values[static_cast<std::size_t>(i)] = PyTuple_GetItem(args, i);
@@ -83,7 +106,7 @@ void Signature::check_positional(Py_ssize_t nargs) const {
        fmt::format("{}() takes {} but {} {} given", name_, takes, nargs, nargs == 1 ? "was" : "were"));
 }
 
-void Signature::place_keyword(Values& values, PyObject* keyword, PyObject* value) {
+std::size_t Signature::place_keyword(Values& values, PyObject* keyword, PyObject* value) {
   const std::size_t index = find(keyword);
   if (index == count_) {
     fail(PyExc_TypeError, fmt::format("{}() got an unexpected keyword argument '{}'", name_,
@@ -94,6 +117,7 @@ void Signature::place_keyword(Values& values, PyObject* keyword, PyObject* value
          fmt::format("{}() got multiple values for argument '{}'", name_, params_[index].name));
   }
   values[index] = value;
+  return index;
 }
 
 std::size_t Signature::find(PyObject* keyword) {

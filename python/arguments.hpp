@@ -102,14 +102,14 @@ public:
   // Binds a METH_FASTCALL | METH_KEYWORDS call. N must be the parameter count.
   template <std::size_t N>
   std::array<Arg, N> bind(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    std::array<PyObject*, kMaxParams> values{};
+    std::array<PyObject*, kMaxParams> values;  // the binder clears the parameters' slots
     bind_fast(values, args, nargs, kwnames);
     return named<N>(values);
   }
   // Binds a call given as a tuple and a dict (a constructor's tp_new).
   template <std::size_t N>
   std::array<Arg, N> bind(PyObject* args, PyObject* kwargs) {
-    std::array<PyObject*, kMaxParams> values{};
+    std::array<PyObject*, kMaxParams> values;  // the binder clears the parameters' slots
     bind_tuple(values, args, kwargs);
     return named<N>(values);
   }
@@ -126,7 +126,8 @@ private:
   void bind_fast(Values& values, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
   void bind_tuple(Values& values, PyObject* args, PyObject* kwargs);
   void check_positional(Py_ssize_t nargs) const;
-  void place_keyword(Values& values, PyObject* keyword, PyObject* value);
+  // The parameter slot it took.
+  std::size_t place_keyword(Values& values, PyObject* keyword, PyObject* value);
   void check_missing(const Values& values) const;
   std::size_t find(PyObject* keyword);
   void check_count(std::size_t n) const;
@@ -149,6 +150,13 @@ private:
   // are matched by identity; and the full docstring.
   std::array<PyObject*, kMaxParams> interned_{};
   const char* full_doc_ = nullptr;
+  // The last call shape that bound: a call site passes the same keyword-name
+  // tuple every time, so its keywords' parameter slots are looked up once.
+  // The tuple is held (kept for the life of the process) so that its
+  // identity cannot pass to another tuple.
+  PyObject* shape_kwnames_ = nullptr;
+  Py_ssize_t shape_nargs_ = 0;
+  std::array<std::uint8_t, kMaxParams> shape_slots_{};
 };
 
 // ---- converters ----------------------------------------------------------
@@ -278,7 +286,13 @@ T integer(Arg arg) {
   const Ref converted = exact ? Ref() : index_of(arg);
   PyObject* index = exact ? arg.value : converted.get();
   if constexpr (std::is_signed_v<T>) {
-    const long long value = PyLong_AsLongLong(index);
+    // The overflow-reporting conversion reads a multi-digit int directly
+    // (PyLong_AsLongLong goes through a byte array on some interpreters); an
+    // int out of range goes on to PyLong_AsLongLong for the interpreter's own
+    // error.
+    int overflow = 0;
+    long long value = PyLong_AsLongLongAndOverflow(index, &overflow);
+    if (overflow != 0) value = PyLong_AsLongLong(index);
     if (value == -1 && PyErr_Occurred() != nullptr) fail_with_current();
     if constexpr (sizeof(T) < sizeof(long long)) {
       if (value < std::numeric_limits<T>::min() || value > std::numeric_limits<T>::max()) fail_too_big();

@@ -96,6 +96,15 @@ void narrow(std::span<const double> values, float* out) {
   for (std::size_t i = 0; i < values.size(); ++i) out[i] = static_cast<float>(values[i]);
 }
 
+// Copies (or narrows) `values` into the cells at `data`.
+void fill(void* data, bool f64, std::span<const double> values) {
+  if (f64) {
+    if (!values.empty()) std::memcpy(data, values.data(), values.size_bytes());
+  } else {
+    narrow(values, static_cast<float*>(data));
+  }
+}
+
 }  // namespace
 
 template <class T>
@@ -117,12 +126,47 @@ template Column<double> column<double>(Arg);
 
 PyObject* vector_array(bool f64, std::span<const double> values) {
   Ref array = new_array<1>(f64, {values.size()});
-  if (f64) {
-    if (!values.empty()) std::memcpy(data_of(array), values.data(), values.size_bytes());
-  } else {
-    narrow(values, static_cast<float*>(data_of(array)));
-  }
+  fill(data_of(array), f64, values);
   return array.release();
+}
+
+bool VectorArrays::Kept::only_here() const { return array && Py_REFCNT(array.get()) == 1; }
+
+bool VectorArrays::Kept::weakly_referenced() const {
+  return reinterpret_cast<PyArrayObject_fields*>(array.get())->weakreflist != nullptr;
+}
+
+bool VectorArrays::Kept::reusable(bool want_f64, std::size_t size) const {
+  if (!only_here() || want_f64 != f64 || weakly_referenced()) return false;
+  auto* made = reinterpret_cast<PyArrayObject*>(array.get());
+  return PyArray_DATA(made) == data && PyArray_DESCR(made) == descr && PyArray_FLAGS(made) == flags &&
+         PyArray_NDIM(made) == 1 && PyArray_DIM(made, 0) == static_cast<npy_intp>(size) &&
+         PyArray_STRIDE(made, 0) == static_cast<npy_intp>(f64 ? sizeof(double) : sizeof(float));
+}
+
+PyObject* VectorArrays::copy(bool f64, std::span<const double> values) {
+  for (Kept& kept : kept_) {
+    if (kept.reusable(f64, values.size())) {
+      fill(data_of(kept.array), f64, values);
+      return Py_NewRef(kept.array.get());
+    }
+    // Dropped by everyone else but weakly referenced: released now, as it
+    // would have been, so that its weak references die (their callbacks may
+    // run code).
+    if (kept.only_here() && kept.weakly_referenced()) kept.array = Ref();
+  }
+  Ref made = Ref::steal(vector_array(f64, values));
+  auto* array = reinterpret_cast<PyArrayObject*>(made.get());
+  Kept& kept = kept_[next_];
+  next_ = (next_ + 1) % kept_.size();
+  kept.data = PyArray_DATA(array);
+  kept.descr = PyArray_DESCR(array);
+  kept.flags = PyArray_FLAGS(array);
+  kept.f64 = f64;
+  // The array it replaces is released last, when `made` goes: its release may
+  // run code.
+  std::swap(kept.array, made);
+  return Py_NewRef(kept.array.get());
 }
 
 OutputBuffer::OutputBuffer(bool f64, std::size_t rows, std::size_t width)

@@ -4,6 +4,7 @@
 // This header needs no NumPy headers; only numpy_arrays.cpp includes them.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -45,6 +46,39 @@ std::optional<Column<T>> optional_column(Arg arg) {
 // A new 1-D array of `values`, as float64 or narrowed to float32 (NaN stays
 // NaN, values beyond the float32 range become infinities).
 PyObject* vector_array(bool f64, std::span<const double> values);
+
+// The arrays of one vector, as vector_array makes them. The last two arrays
+// handed out are kept (two, so that `v = fx.values()` in a loop, which still
+// holds the previous array while it asks for the next, finds one free), and
+// one is handed out again, refilled, when nothing else holds it any more and
+// it still is exactly as it was made: no other reference (no view of it, no
+// exported buffer, no container), no weak reference, and the same dtype,
+// shape, strides, flags and data. The caller cannot tell it from a new
+// array; an array that someone still holds is never written again. (A kept
+// array dropped by the caller while weakly referenced is released at the
+// next call, so its weak references die then.)
+class VectorArrays {
+public:
+  // A new reference to an array of `values` (new or reused).
+  PyObject* copy(bool f64, std::span<const double> values);
+
+private:
+  struct Kept {
+    Ref array;
+    // What `array` looked like when it was made.
+    const void* data = nullptr;
+    const void* descr = nullptr;
+    int flags = 0;
+    bool f64 = true;
+
+    bool only_here() const;          // held by no one else
+    bool weakly_referenced() const;  // a held array only
+    bool reusable(bool f64, std::size_t size) const;
+  };
+
+  std::array<Kept, 2> kept_;
+  std::size_t next_ = 0;  // the slot a new array takes
+};
 
 // The rows of a batch: a C-ordered (rows, width) array of float64 or
 // float32, made by NumPy up front (MemoryError when it cannot be had) and

@@ -114,6 +114,28 @@ std::uint64_t context_row(PyObject* key, std::size_t rows) {
   fail(PyExc_ValueError, fmt::format("context row {} is outside this replay", owned_text(Arg{text.get(), {}})));
 }
 
+// True when reading `updates` into a context plan runs no Python code: plain
+// dicts (a subclass's iteration may be Python code) keyed by plain strings,
+// and every value None or a float, read as it is (anything else goes through
+// its conversion, which may be Python code).
+bool plain_context_values(PyObject* updates) {
+  if (!PyDict_CheckExact(updates)) return false;
+  Py_ssize_t position = 0;
+  PyObject* key = nullptr;
+  PyObject* row = nullptr;
+  while (PyDict_Next(updates, &position, &key, &row)) {
+    if (!PyDict_Check(row)) continue;  // refused when the plan reaches it
+    if (!PyDict_CheckExact(row)) return false;
+    Py_ssize_t entry = 0;
+    PyObject* id = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(row, &entry, &id, &value)) {
+      if (!PyUnicode_CheckExact(id) || (value != Py_None && !PyFloat_Check(value))) return false;
+    }
+  }
+  return true;
+}
+
 using ContextPlan = std::unordered_map<std::uint64_t, ContextValues>;
 
 // Every row's context updates, converted and validated in dict order before
@@ -130,27 +152,6 @@ ContextPlan context_plan(const FeatureExtractor& extractor, PyObject* updates, s
     plan.insert_or_assign(row, std::move(values));
   });
   return plan;
-}
-
-// Timestamp order of every row against the extractor's last timestamps and
-// the rows before it, as handle_event would judge them one by one.
-void check_timestamp_order(const FeatureExtractor& extractor, std::span<const Event> events) {
-  std::array<std::optional<std::int64_t>, kSymbolLimit> last{};
-  std::bitset<kSymbolLimit> met;
-  for (std::size_t row = 0; row < events.size(); ++row) {
-    const Symbol symbol = events[row].symbol();
-    const std::int64_t timestamp = events[row].timestamp();
-    if (symbol.id >= kSymbolLimit) panic("event symbols must come from the symbol interner");
-    if (!met[symbol.id]) {
-      met.set(symbol.id);
-      last[symbol.id] = extractor.symbol_timestamp(symbol);
-    }
-    if (last[symbol.id] && *last[symbol.id] > timestamp) {
-      fail_row(row, to_string(VornError{vorn_error::TimestampOutOfOrder{symbol, events[row].kind(), timestamp,
-                                                                        *last[symbol.id]}}));
-    }
-    last[symbol.id] = timestamp;
-  }
 }
 
 // An optional payload column: contiguous and of `rows` elements when given.
@@ -196,6 +197,48 @@ PyObject* name_list(const std::vector<std::string>& names, std::size_t width) {
 }
 
 }  // namespace
+
+// Timestamp order of every row against the extractor's last timestamps and
+// the rows before it, as handle_event would judge them one by one. Rows are
+// shown in order; the first row out of order is kept, to be raised once the
+// checks that come before it have passed.
+class RowOrder {
+public:
+  explicit RowOrder(const FeatureExtractor& extractor) : extractor_(extractor) {}
+
+  void see(std::size_t row, const Event& event) {
+    if (failure_) return;
+    const Symbol symbol = event.symbol();
+    const std::int64_t timestamp = event.timestamp();
+    if (symbol.id >= kSymbolLimit) panic("event symbols must come from the symbol interner");
+    if (!met_[symbol.id]) {
+      met_.set(symbol.id);
+      last_[symbol.id] = extractor_.symbol_timestamp(symbol);
+    }
+    if (last_[symbol.id] && *last_[symbol.id] > timestamp) [[unlikely]] {
+      failure_ = Failure{row, VornError{vorn_error::TimestampOutOfOrder{symbol, event.kind(), timestamp,
+                                                                        *last_[symbol.id]}}};
+      return;
+    }
+    last_[symbol.id] = timestamp;
+  }
+
+  // Raises the first row out of order, if any.
+  void check() const {
+    if (failure_) fail_row(failure_->row, to_string(failure_->error));
+  }
+
+private:
+  struct Failure {
+    std::size_t row;
+    VornError error;
+  };
+
+  const FeatureExtractor& extractor_;
+  std::array<std::optional<std::int64_t>, kSymbolLimit> last_{};
+  std::bitset<kSymbolLimit> met_;
+  std::optional<Failure> failure_;
+};
 
 bool parse_output_dtype(std::string_view text) {
   if (text == "float64") return true;
@@ -267,12 +310,12 @@ PyObject* RuntimeDriver<Core>::raw_names() const {
 
 template <class Core>
 PyObject* RuntimeDriver<Core>::values() const {
-  return vector_array(output_f64_, output().cells());
+  return values_arrays_.copy(output_f64_, output().cells());
 }
 
 template <class Core>
 PyObject* RuntimeDriver<Core>::raw_values() const {
-  return vector_array(output_f64_, extractor().values().cells());
+  return raw_values_arrays_.copy(output_f64_, extractor().values().cells());
 }
 
 template <class Core>
@@ -283,14 +326,6 @@ std::size_t RuntimeDriver<Core>::symbol(std::string_view name) {
   }
   handles_.push_back(symbol.id);
   return handles_.size() - 1;
-}
-
-template <class Core>
-Parsed<Symbol> RuntimeDriver<Core>::symbol_at(std::int64_t handle) const {
-  if (handle < 0 || static_cast<std::uint64_t>(handle) >= handles_.size()) [[unlikely]] {
-    return unknown_handle(handle, class_name_);
-  }
-  return Symbol{handles_[static_cast<std::size_t>(handle)]};
 }
 
 template <class Core>
@@ -309,33 +344,19 @@ void RuntimeDriver<Core>::set_output_dtype(std::string_view text) {
 
 template <class Core>
 Parsed<Event> RuntimeDriver<Core>::build_event(const ScalarEvent& scalars) const {
-  const auto finite = [](Event event) -> Parsed<Event> {
-    if (!event.has_finite_values()) [[unlikely]] return not_finite(event);
-    return event;
-  };
   switch (scalars.kind) {
     case kKindPrice:
-    case kKindVolume: {
-      const Parsed<Symbol> symbol = symbol_at(scalars.handle);
-      if (!symbol) return std::unexpected(symbol.error());
-      if (scalars.kind == kKindPrice) {
-        if (!scalars.price) return missing_column("price");
-        return finite(Event::Price{*scalars.price, scalars.timestamp, *symbol});
-      }
-      if (!scalars.volume) return missing_column("volume");
-      return finite(Event::Volume{*scalars.volume, scalars.timestamp, *symbol});
-    }
+    case kKindVolume:
     case kKindTrade: {
-      const Parsed<Symbol> symbol = symbol_at(scalars.handle);
-      if (!symbol) return std::unexpected(symbol.error());
-      if (!scalars.price) return missing_column("price");
-      if (!scalars.volume) return missing_column("volume");
-      std::optional<AggressorSide> side;
-      if (scalars.side) {
-        if (*scalars.side > 1) return invalid_side(*scalars.side);
-        side = static_cast<AggressorSide>(*scalars.side);
+      if (scalars.handle < 0 || static_cast<std::uint64_t>(scalars.handle) >= handles_.size()) [[unlikely]] {
+        return unknown_handle(scalars.handle, class_name_);
       }
-      return finite(Event::Trade{*scalars.price, *scalars.volume, scalars.timestamp, *symbol, side});
+      if (scalars.kind != kKindVolume && !scalars.price) return missing_column("price");
+      if (scalars.kind != kKindPrice && !scalars.volume) return missing_column("volume");
+      if (scalars.kind == kKindTrade && scalars.side && *scalars.side > 1) return invalid_side(*scalars.side);
+      const Event event = built_event(scalars);
+      if (!event.has_finite_values()) [[unlikely]] return not_finite(event);
+      return event;
     }
     case kKindOrderBook:
       return std::unexpected(std::string(
@@ -346,6 +367,24 @@ Parsed<Event> RuntimeDriver<Core>::build_event(const ScalarEvent& scalars) const
     default:
       return std::unexpected(fmt::format(
           "unsupported event kind {} (expected 0=price, 1=volume, 2=trade, 3=orderbook, 4=time)", scalars.kind));
+  }
+}
+
+template <class Core>
+Event RuntimeDriver<Core>::built_event(const ScalarEvent& scalars) const {
+  const auto symbol = [&] { return Symbol{handles_[static_cast<std::size_t>(scalars.handle)]}; };
+  switch (scalars.kind) {
+    case kKindPrice:
+      return Event::Price{*scalars.price, scalars.timestamp, symbol()};
+    case kKindVolume:
+      return Event::Volume{*scalars.volume, scalars.timestamp, symbol()};
+    case kKindTrade:
+      return Event::Trade{*scalars.price, *scalars.volume, scalars.timestamp, symbol(),
+                          scalars.side ? std::optional(static_cast<AggressorSide>(*scalars.side)) : std::nullopt};
+    case kKindTime:
+      return Event::Time{scalars.timestamp};
+    default:
+      panic("only the event kinds that build_event accepts are built");
   }
 }
 
@@ -382,16 +421,26 @@ PyObject* RuntimeDriver<Core>::transform(const EventColumns& columns, std::optio
   check_payload("bid", columns.bid, rows);
   check_payload("ask", columns.ask, rows);
 
-  std::vector<Event> events;
-  events.reserve(rows);
+  // Every row is built and its timestamp order seen before anything
+  // changes; the replay builds each row's event again as it applies it,
+  // rather than keeping them all. Unless reading the context plan may run
+  // code that could change the columns meanwhile: then the events are kept.
+  const auto scalars_at = [&](std::size_t row) {
+    return ScalarEvent{columns.kind[row],          columns.symbol[row],         columns.timestamp[row],
+                       element(columns.price, row), element(columns.volume, row), element(columns.side, row)};
+  };
+  RowOrder order(extractor());
+  std::vector<Event> kept;
+  const bool keep = context_updates && !plain_context_values(*context_updates);
+  if (keep) kept.reserve(rows);
   for (std::size_t row = 0; row < rows; ++row) {
-    Parsed<Event> event = build_event(ScalarEvent{columns.kind[row], columns.symbol[row], columns.timestamp[row],
-                                                  element(columns.price, row), element(columns.volume, row),
-                                                  element(columns.side, row)});
+    const Parsed<Event> event = build_event(scalars_at(row));
     if (!event) fail_row(row, event.error());
-    events.push_back(*event);
+    order.see(row, *event);
+    if (keep) kept.push_back(*event);
   }
-  return replay_events(std::move(events), context_updates);
+  if (keep) return replay(rows, order, context_updates, [&](std::size_t row) { return kept[row]; });
+  return replay(rows, order, context_updates, [&](std::size_t row) { return built_event(scalars_at(row)); });
 }
 
 template <class Core>
@@ -412,26 +461,28 @@ void RuntimeDriver<Core>::update_order_book(const OrderBookEvent& event) {
 template <class Core>
 PyObject* RuntimeDriver<Core>::transform_order_book(std::span<const Ref> events,
                                                     std::optional<PyObject*> context_updates) {
-  std::vector<Event> list;
-  list.reserve(events.size());
+  RowOrder order(extractor());
   for (std::size_t row = 0; row < events.size(); ++row) {
     const OrderBookEvent& event = value_of<OrderBookEvent>(events[row].get());
     if (Status configured = validate_order_book(event.symbol()); !configured) {
       fail_row(row, to_string(configured.error()));
     }
-    list.push_back(event.event());
+    order.see(row, event.event());
   }
-  return replay_events(std::move(list), context_updates);
+  return replay(events.size(), order, context_updates,
+                [&](std::size_t row) { return value_of<OrderBookEvent>(events[row].get()).event(); });
 }
 
 template <class Core>
-PyObject* RuntimeDriver<Core>::replay_events(std::vector<Event> events, std::optional<PyObject*> context_updates) {
-  const ContextPlan plan = context_updates ? context_plan(extractor(), *context_updates, events.size()) : ContextPlan{};
-  check_timestamp_order(extractor(), events);
-  OutputBuffer rows(output_f64_, events.size(), width_);
+template <class EventAt>
+PyObject* RuntimeDriver<Core>::replay(std::size_t rows, const RowOrder& order, std::optional<PyObject*> context_updates,
+                                      const EventAt& event_at) {
+  const ContextPlan plan = context_updates ? context_plan(extractor(), *context_updates, rows) : ContextPlan{};
+  order.check();
+  OutputBuffer buffer(output_f64_, rows, width_);
 
   std::vector<ContextUpdate> list;
-  for (std::size_t row = 0; row < events.size(); ++row) {
+  for (std::size_t row = 0; row < rows; ++row) {
     if (!plan.empty()) {
       if (const auto found = plan.find(row); found != plan.end()) {
         view_updates(found->second, list);
@@ -442,11 +493,11 @@ PyObject* RuntimeDriver<Core>::replay_events(std::vector<Event> events, std::opt
         }
       }
     }
-    if (auto handled = extractor().handle_event(events[row]); !handled) fail_row(row, to_string(handled.error()));
+    if (auto handled = extractor().handle_event(event_at(row)); !handled) fail_row(row, to_string(handled.error()));
     refresh(true);
-    rows.write_row(row, output().cells());
+    buffer.write_row(row, output().cells());
   }
-  return rows.into_pyarray();
+  return buffer.into_pyarray();
 }
 
 template class RuntimeDriver<FeatureExtractor>;

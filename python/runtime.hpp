@@ -62,6 +62,8 @@ struct EventColumns {
   std::optional<Column<double>> ask;
 };
 
+class RowOrder;  // a batch's timestamp order, seen row by row (runtime.cpp)
+
 // A core that keeps a model vector computed from its extractor's raw one.
 template <class Core>
 concept ModelCore = requires(Core& core, const Core& view, bool observed) {
@@ -85,7 +87,8 @@ public:
   // cells.
   PyObject* names() const;
   PyObject* raw_names() const;
-  // New arrays of the whole output and raw vectors, in the output dtype.
+  // New arrays of the whole output and raw vectors, in the output dtype (an
+  // array no one holds any more may be handed out again: VectorArrays).
   PyObject* values() const;
   PyObject* raw_values() const;
 
@@ -101,6 +104,9 @@ public:
   // One core event from scalars, or the message of the first failed check;
   // changes nothing.
   Parsed<Event> build_event(const ScalarEvent& scalars) const;
+  // The event of scalars that pass build_event's checks, built without them
+  // (a replay builds each checked row again).
+  Event built_event(const ScalarEvent& scalars) const;
   void update(const ScalarEvent& scalars);
   // Applies a dict of context ids and values (None writes NaN), all or none.
   void update_context(PyObject* updates);
@@ -119,9 +125,13 @@ private:
   const FeatureExtractor& extractor() const;
   const VecFeatureVector& output() const;
   void refresh(bool observed);
-  Parsed<Symbol> symbol_at(std::int64_t handle) const;
   Status validate_order_book(Symbol symbol) const;
-  PyObject* replay_events(std::vector<Event> events, std::optional<PyObject*> context_updates);
+  // The rows of a batch whose events have all been built and seen by
+  // `order`: the context plan is checked, then the order, then each row's
+  // context update and `event_at(row)` are applied and its output copied.
+  template <class EventAt>
+  PyObject* replay(std::size_t rows, const RowOrder& order, std::optional<PyObject*> context_updates,
+                   const EventAt& event_at);
 
   Core core_;
   std::vector<std::uint16_t> handles_;  // handle h stands for symbol handles_[h]
@@ -133,6 +143,10 @@ private:
   std::size_t raw_width_ = 0;
   bool output_f64_ = true;
   bool context_touched_ = false;
+  // The arrays values() and raw_values() last handed out: reading the values
+  // changes nothing that a caller can see.
+  mutable VectorArrays values_arrays_;
+  mutable VectorArrays raw_values_arrays_;
 };
 
 // The output dtype named by `text`: true for exactly "float64", false for

@@ -88,6 +88,27 @@ def test_binding_errors_name_the_function_and_the_arguments(probe):
         assert raised(TypeError, call) == message
 
 
+def test_a_call_shape_binds_and_fails_alike_every_time(probe):
+    p = probe.Probe()
+    for _ in range(3):  # each call site twice in a row, so that the second call repeats the first's shape
+        # Equal keyword-name tuples of one function are one object, whatever the positions.
+        assert p.texts("a", id="x") == p.texts("a", id="x") == ("a", "price", "x")
+        for _ in range(2):
+            with pytest.raises(TypeError) as missing:
+                p.texts(id="x")
+            assert str(missing.value) == "texts() missing 1 required positional argument: 'name'"
+            with pytest.raises(TypeError) as surplus:
+                p.texts("a", "b", id="x")
+            assert str(surplus.value) == "texts() takes 1 positional argument but 2 were given"
+        assert p.texts(id="y", name="b") == p.texts(id="y", name="b") == ("b", "price", "y")
+        assert p.texts("c", source="volume", id="z") == p.texts("c", source="volume", id="z") == ("c", "volume", "z")
+        assert p.texts("c", id="z", source="volume") == p.texts("c", id="z", source="volume") == ("c", "volume", "z")
+        for _ in range(2):
+            with pytest.raises(TypeError) as repeated:
+                p.texts("a", id="x", name="b")
+            assert str(repeated.value) == "texts() got multiple values for argument 'name'"
+
+
 def test_keyword_only_parameters_refuse_positions(probe):
     assert raised(TypeError, lambda: probe.Probe.reals(1.0, 2.0)) == \
         "reals() takes 1 positional argument but 2 were given"
@@ -137,11 +158,15 @@ def test_integers_use_the_index_protocol_and_their_ranges(probe):
     integers = probe.Probe.integers
     assert integers(255, -2**63, 2**64 - 1, 2**64 - 1) == (255, -2**63, 2**64 - 1, 2**64 - 1)
     assert integers(0, 2**63 - 1, 0, 0) == (0, 2**63 - 1, 0, 0)
+    for stamp in (1_700_000_000_123, -1_700_000_000_123, 2**62 + 1, -2**62 - 1, 2**31, -2**31):
+        assert integers(0, stamp, 0) == (0, stamp, 0, None)
     assert integers(True, False, Index(), Index()) == (1, 0, 7, 7)
     overflow = [
         ((256, 0, 0), "int too big to convert"),
         ((-1, 0, 0), "can't convert negative int to unsigned"),
         ((0, -2**63 - 1, 0), "int too big to convert"),
+        ((0, 2**63, 0), "int too big to convert"),
+        ((0, 2**100, 0), "int too big to convert"),
         ((0, 0, 2**64), "int too big to convert"),
     ]
     for args, message in overflow:

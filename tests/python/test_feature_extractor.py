@@ -101,6 +101,8 @@ REFUSALS = [
     (lambda fx: batch(fx, kind=np.full(3, 2, U8), volume=np.ones(3), side=np.array([0, 1, 2], U8)), ValueError,
      "row 2: " + SIDE),
     (lambda fx: batch(fx, price=None), ValueError, "row 0: event kind requires the `price` column"),
+    (lambda fx: batch(fx, timestamp=np.array([5, 3, 4]), symbol=np.array([0, 0, 5]), context_updates={-1: {}}),
+     ValueError, "row 2: " + handle(5)),
     # Then the whole context plan in dict order, then every row's timestamp, then the rows.
     (lambda fx: batch(fx, context_updates={0: {}, True: {}}), ValueError, INTEGER),
     (lambda fx: batch(fx, context_updates={-2**70: {}}), ValueError, "context row index must be nonnegative"),
@@ -205,6 +207,31 @@ def test_context_dicts_are_read_in_their_iteration_order():
         fx.update_context(updates)
     assert (type(info.value).__name__, str(info.value)) == ("PanicException", "dictionary changed size during iteration")
     assert np.isnan(fx.values()[0]) and fx.values()[2] == 3.0  # as row 2 left them
+
+
+def test_columns_changed_while_the_context_plan_is_read_do_not_change_the_rows():
+    """The rows are the events the columns held when they were checked: code run while the context plan is
+    read (a value's float conversion, a row dict's iteration) that rewrites the columns comes
+    too late (cells: global context, rt-x price, rt-x context)."""
+    def rewrite():
+        kind.fill(9)
+        price.fill(NAN)
+
+    class Value:
+        def __float__(self):
+            rewrite()
+            return 7.0
+
+    class Row(dict):
+        def __iter__(self):
+            rewrite()
+            return dict.__iter__(self)
+
+    for plan in ({1: {CTX: Value()}}, {1: Row({CTX: 7.0})}):
+        fx, kind, price = small(), np.zeros(3, U8), np.array([1.0, 2.0, 3.0])
+        rows = fx.transform(kind, np.zeros(3, I64), np.arange(3), price=price, context_updates=plan)
+        assert np.array_equal(rows[:, :3], [[NAN, 1, NAN], [NAN, 2, 7], [NAN, 3, 7]], equal_nan=True)
+        assert (kind == 9).all() and np.isnan(price).all()  # it did run, before the rows
 
 
 def test_layout_construction_and_json():
@@ -327,3 +354,73 @@ def test_numpy_is_bound_on_first_use():
     result = subprocess.run([sys.executable, "-W", "error", "-c", code], capture_output=True, text=True)
     assert result.stdout.splitlines() == ["PanicException Failed to access NumPy array API capsule", "(0,)"], \
         result.stderr
+
+
+# ---- values(): a new array each call, as far as the caller can see ------------------------
+
+def stepped(fx, ts):
+    """Steps rt-x's price to `ts` at time `ts`; the values that follow (cell 1 is the price)."""
+    fx.update(KIND_PRICE, 0, ts, price=float(ts))
+    return [NAN, float(ts), NAN, NAN, NAN]
+
+
+def same(array, expected):
+    return array.dtype == F64 and array.shape == (5,) and np.array_equal(array, expected, equal_nan=True)
+
+
+def test_values_changed_by_the_caller_do_not_show_in_the_next_result():
+    fx = small()
+    v = None
+    for ts in range(1, 8):
+        expected = stepped(fx, ts)
+        v = fx.values()  # the previous array is still held during the call
+        assert same(v, expected) and v.flags.writeable and v.flags.owndata and v.base is None
+        v[:] = -1.0
+
+
+def test_values_held_anywhere_are_never_written_again():
+    fx, times = small(), iter(range(1, 100))
+    held = []  # (array, what it showed when returned)
+    for _ in range(4):
+        expected = stepped(fx, next(times))
+        held.append((fx.values(), expected))
+    holders = {"view": lambda a: a[1:], "buffer": memoryview, "dict": lambda a: {"a": a}, "list": lambda a: [[a]]}
+    for name, make_holder in holders.items():
+        expected = stepped(fx, next(times))
+        holder = make_holder(fx.values())  # only the holder keeps the array
+        held.append((name, holder, expected))
+        for _ in range(3):
+            stepped(fx, next(times))
+            fx.values()
+    for entry in held[:4]:
+        assert same(*entry)
+    for name, holder, expected in held[4:]:
+        array = {"view": lambda: holder, "buffer": lambda: np.asarray(holder), "dict": lambda: holder["a"],
+                 "list": lambda: holder[0][0]}[name]()
+        assert np.array_equal(array, expected[1:] if name == "view" else expected, equal_nan=True), name
+
+
+@pytest.mark.parametrize("change", [lambda a: a.setflags(write=False), lambda a: setattr(a, "shape", (5, 1)),
+                                    lambda a: setattr(a, "dtype", np.int64), lambda a: a.resize(6, refcheck=False)])
+def test_values_arrays_changed_in_place_and_dropped_are_not_handed_out_again(change):
+    fx = small()
+    for ts in range(1, 5):
+        change(fx.values())
+        expected = stepped(fx, ts)
+        first, second = fx.values(), fx.values()
+        assert same(first, expected) and same(second, expected)
+        assert first.flags.writeable and first.strides == (8,) and first is not second
+        del first, second
+
+
+def test_values_arrays_weakly_referenced_die_and_follow_the_output_dtype():
+    import weakref
+    fx = small()
+    for ts in range(1, 4):
+        watched = weakref.ref(fx.values())
+        expected = stepped(fx, ts)
+        assert same(fx.values(), expected) and watched() is None
+    fx = small()
+    fx.values()
+    fx.output_dtype = "float32"
+    assert fx.values().dtype == F32 and fx.values().dtype == F32

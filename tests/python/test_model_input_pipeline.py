@@ -159,6 +159,23 @@ def test_each_accepted_input_refreshes_the_final_vector():
     assert other._has_events and raised(ValueError, lambda: setattr(other, "output_dtype", "float64")) == LOCKED
 
 
+def test_final_and_raw_arrays_held_or_changed_by_the_caller_never_show_later_values():
+    mip, held = ModelInputPipeline(small_spec()), []
+    final, raw = None, None
+    for value in range(1, 9):
+        mip.update_context({CTX: float(value)})
+        if value > 4:
+            held.append((mip.values(), mip.raw_values(), value))
+            continue
+        final, raw = mip.values(), mip.raw_values()  # the previous pair is still held during the calls
+        assert np.array_equal(final, [value, NAN, NAN, NAN, NAN], equal_nan=True)
+        assert np.array_equal(raw, [NAN, value, NAN, NAN], equal_nan=True)
+        final[:], raw[:] = -1.0, -1.0
+    for kept_final, kept_raw, value in held:
+        assert np.array_equal(kept_final, [value, NAN, NAN, NAN, NAN], equal_nan=True)
+        assert np.array_equal(kept_raw, [NAN, value, NAN, NAN], equal_nan=True)
+
+
 def test_signatures_and_docstrings():
     cls, payload = ModelInputPipeline, "*, price=None, volume=None, side=None, bid=None, ask=None"
     mip = cls(small_spec())
