@@ -6,6 +6,14 @@
 // 1500 events of a symbol, 25% trades, 5% prices and time events). A second
 // spec adds 500 features on 20 other symbols that the stream never touches.
 //
+// Two more rows follow the Python runtime benchmark's trade stream (three
+// symbols, a trade every 0 to 39 ms, a random-walk price, exponential
+// quantities, random aggressor sides): "Benchmark" with its seven features
+// per symbol (simple returns over 1 and 10 trades, volatility over 50, CVD
+// over 100, trade volume and VWAP over 60 s and SMA over 30 s in 1 s
+// buckets), and "PerEvent" with the stepping set (the returns, volatility
+// and CVD), both with full-window warm-up as the Python builders default.
+//
 // Each run builds a fresh extractor and feeds it the stream twice: a first
 // pass, untimed, in which the books grow their level storage and replay slots
 // to their working size, then the timed pass, the same events with later
@@ -14,6 +22,7 @@
 // by allocation_counter.hpp), and rejected events (0 expected).
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -174,7 +183,54 @@ std::vector<Symbol> intern_all(const std::string& prefix, int count) {
 
 const std::vector<Symbol> kSymbols = intern_all("bench_main_", 4);
 const std::vector<Symbol> kOthers = intern_all("bench_other_", 20);
+const std::vector<Symbol> kTradeSymbols = intern_all("bench_trade_", 3);
 Stream kStream = generate(kSymbols, kEvents);
+
+// The trade stream of the Python benchmark (its generator's shape, not its numbers).
+Stream generate_trades(const std::vector<Symbol>& symbols, std::size_t count) {
+  std::mt19937_64 rng(11);
+  std::normal_distribution<double> step(0.0, 2e-4);
+  std::exponential_distribution<double> quantity(1.0);
+  std::vector<double> log_price(symbols.size(), 0.0);
+  std::int64_t ts = 1'700'000'000'000;
+  Stream stream;
+  stream.events.reserve(count);
+  for (std::size_t n = 0; n < count; ++n) {
+    ts += std::uniform_int_distribution<int>(0, 39)(rng);
+    for (double& p : log_price) p += step(rng);
+    const std::size_t i = std::uniform_int_distribution<std::size_t>(0, symbols.size() - 1)(rng);
+    const double price = std::round(100.0 * std::exp(log_price[i]) * 1e4) / 1e4;
+    const bool sell = std::uniform_int_distribution<int>(0, 1)(rng) == 1;
+    stream.events.push_back(Event::Trade{price, quantity(rng) + 1e-6, ts, symbols[i],
+                                         sell ? AggressorSide::Sell : AggressorSide::Buy});
+  }
+  return stream;
+}
+
+Stream kTradeStream = generate_trades(kTradeSymbols, kEvents);
+
+// The Python benchmark's features on every symbol; `all` adds the four timed ones to the stepping set.
+FeatureExtractorSpec trade_spec(bool all) {
+  constexpr auto FW = WarmupPolicy::FullWindow;
+  const Duration second = seconds(1);
+  std::vector<FeatureDefinition> definitions;
+  for (const Symbol s : kTradeSymbols) {
+    std::vector<FeatureKey> keys{
+        Return{s, kTradePrice, 1, ReturnKind::Simple},
+        Return{s, kTradePrice, 10, ReturnKind::Simple},
+        Volatility{s, kTradePrice, 50, FW},
+        Cvd{s, kTrades, 100, FW},
+    };
+    if (all) {
+      keys.push_back(TradeVolumeTimed{s, kTrades, second, seconds(60), FW});
+      keys.push_back(VwapTimed{s, kTrades, second, seconds(60), FW});
+      keys.push_back(SmaTimed{s, kTradePrice, second, seconds(30), FW});
+    }
+    for (auto& key : keys) definitions.push_back(FeatureDefinition::with_default_id(std::move(key)));
+  }
+  const std::size_t count = definitions.size();
+  return FeatureExtractorSpec::with_metadata(std::move(definitions), count, std::nullopt).value();
+}
 
 // Moves every timestamp and update id past those of the previous pass.
 void next_pass(Stream& stream) {
@@ -188,7 +244,7 @@ void next_pass(Stream& stream) {
   }
 }
 
-void run(benchmark::State& state, const FeatureExtractorSpec& spec) {
+void run(benchmark::State& state, const FeatureExtractorSpec& spec, Stream& stream) {
   std::optional<FeatureExtractor> extractor;
   std::size_t first_pass_allocations = 0;
   std::size_t timed_allocations = 0;
@@ -198,7 +254,7 @@ void run(benchmark::State& state, const FeatureExtractorSpec& spec) {
   const auto feed = [&] {
     const std::uint64_t before = allocations.load();
     counting = true;
-    for (const Event& event : kStream.events) {
+    for (const Event& event : stream.events) {
       auto outcome = extractor->handle_event(event);
       rejected += !outcome.has_value();
       benchmark::DoNotOptimize(outcome);
@@ -212,24 +268,30 @@ void run(benchmark::State& state, const FeatureExtractorSpec& spec) {
     extractor.reset();
     extractor.emplace(spec.build().value());
     first_pass_allocations += feed();
-    next_pass(kStream);
+    next_pass(stream);
     state.ResumeTiming();
     timed_allocations += feed();
-    events += kEvents;
+    events += stream.events.size();
   }
   const auto per_event = [&events](std::size_t count) { return static_cast<double>(count) / static_cast<double>(events); };
   state.counters["events_per_second"] = benchmark::Counter(static_cast<double>(events), benchmark::Counter::kIsRate);
+  state.counters["seconds_per_event"] = benchmark::Counter(static_cast<double>(events),
+                                                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["allocations_per_event"] = per_event(timed_allocations);
   state.counters["first_pass_allocations_per_event"] = per_event(first_pass_allocations);
   state.counters["rejected"] = static_cast<double>(rejected);
   state.counters["features"] = static_cast<double>(spec.definitions().size());
 }
 
-void BM_Extractor(benchmark::State& state) { run(state, make_spec(kSymbols, {})); }
-void BM_ExtractorWith500IdleFeatures(benchmark::State& state) { run(state, make_spec(kSymbols, kOthers)); }
+void BM_Extractor(benchmark::State& state) { run(state, make_spec(kSymbols, {}), kStream); }
+void BM_ExtractorWith500IdleFeatures(benchmark::State& state) { run(state, make_spec(kSymbols, kOthers), kStream); }
+void BM_ExtractorBenchmarkFeatures(benchmark::State& state) { run(state, trade_spec(true), kTradeStream); }
+void BM_ExtractorPerEventFeatures(benchmark::State& state) { run(state, trade_spec(false), kTradeStream); }
 
 BENCHMARK(BM_Extractor)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ExtractorWith500IdleFeatures)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ExtractorBenchmarkFeatures)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_ExtractorPerEventFeatures)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 }  // namespace vorn

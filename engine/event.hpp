@@ -1,6 +1,7 @@
 // Event: one market event (price, volume, trade, order-book delta, order-book
 // snapshot or time) with its timestamp and symbol, its finiteness check and
-// its conversion into an order-book update.
+// its conversion into an order-book update; EventView, the parts of an event
+// that the feature path reads, taken out of the variant once per event.
 //
 // Events are built per call and never allocate: the level lists of the two
 // book variants are borrowed views over storage the caller owns for the
@@ -108,6 +109,67 @@ struct Event {
 private:
   // The error of an event whose values are not all finite.
   Status non_finite_value() const;
+};
+
+// Kind, symbol (the global symbol for a time event) and timestamp of an
+// event, with the numbers of a price, volume or trade event, read by every
+// derivation an event reaches without a look into the variant each time.
+struct EventView {
+  EventKind kind = EventKind::Time;
+  Symbol symbol;
+  std::int64_t timestamp = 0;
+  double price = 0.0;   // a price event's price or a trade's price
+  double volume = 0.0;  // a volume event's volume or a trade's quantity
+  std::optional<AggressorSide> side;  // a trade's aggressor side
+
+  static EventView of(const Event& event) {
+    EventView view;
+    view.kind = event.kind();
+    switch (view.kind) {
+      case EventKind::Price: {
+        const auto& price = *std::get_if<Event::Price>(&event.value);
+        view.symbol = price.symbol;
+        view.timestamp = price.timestamp;
+        view.price = price.price;
+        break;
+      }
+      case EventKind::Volume: {
+        const auto& volume = *std::get_if<Event::Volume>(&event.value);
+        view.symbol = volume.symbol;
+        view.timestamp = volume.timestamp;
+        view.volume = volume.volume;
+        break;
+      }
+      case EventKind::Trade: {
+        const auto& trade = *std::get_if<Event::Trade>(&event.value);
+        view.symbol = trade.symbol;
+        view.timestamp = trade.timestamp;
+        view.price = trade.price;
+        view.volume = trade.volume;
+        view.side = trade.side;
+        break;
+      }
+      case EventKind::OrderBookDelta: {
+        const auto& delta = *std::get_if<Event::OrderBookDelta>(&event.value);
+        view.symbol = delta.symbol;
+        view.timestamp = delta.timestamp;
+        break;
+      }
+      case EventKind::OrderBookSnapshot: {
+        const auto& snapshot = *std::get_if<Event::OrderBookSnapshot>(&event.value);
+        view.symbol = snapshot.symbol;
+        view.timestamp = snapshot.timestamp;
+        break;
+      }
+      case EventKind::Time:
+        view.symbol = Symbol::global();
+        view.timestamp = std::get_if<Event::Time>(&event.value)->timestamp;
+        break;
+    }
+    return view;
+  }
+
+  bool is_trade() const { return kind == EventKind::Trade; }
 };
 
 static_assert(std::variant_size_v<Event::Variant> == kEventKindCount);

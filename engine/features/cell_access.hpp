@@ -1,5 +1,6 @@
-// Checked access to the cells and flags a transformer or stage reads and
-// writes: an index past the end is a broken invariant, never a stray read.
+// Checked access to the cells and flags a derivation, transformer or stage
+// reads and writes: an index past the end is a broken invariant, never a
+// stray read.
 #pragma once
 
 #include <cstddef>

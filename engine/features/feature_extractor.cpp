@@ -37,7 +37,12 @@ FeatureExtractor::FeatureExtractor(Compilation compilation, OrderBookStorage ord
       ids_(std::move(compilation.ids)),
       is_context_(std::move(compilation.is_context)),
       router_(std::move(compilation.router)),
-      order_books_(std::move(order_books)) {}
+      order_books_(std::move(order_books)) {
+  subscribers_.reserve(router_.subscribers().size());
+  for (const std::uint16_t index : router_.subscribers()) {
+    subscribers_.push_back(Subscriber{index, ranges_[index].start, ranges_[index].len});
+  }
+}
 
 Result<FeatureExtractor> FeatureExtractor::try_new(Compilation compilation,
                                                    std::vector<std::pair<Symbol, OrderBook>> order_books,
@@ -66,26 +71,35 @@ void FeatureExtractor::clear_flags() {
   flags_.clear();
 }
 
-std::size_t FeatureExtractor::run(std::span<const std::uint16_t> subscribers, const Event& event, OutputSink& sink) {
-  for (const std::uint16_t index : subscribers) {
-    derivations_[index].update(event, ranges_[index].start, ranges_[index].len, sink);
+std::size_t FeatureExtractor::run(std::span<const std::uint16_t> listed, const EventView& event,
+                                  OutputSink& sink) {
+  if (listed.empty()) return 0;  // an unknown symbol's list views no subscriber
+  const auto offset = static_cast<std::size_t>(listed.data() - router_.subscribers().data());
+  for (const Subscriber& subscriber : std::span(subscribers_).subspan(offset, listed.size())) {
+    derivations_[subscriber.derivation].update(event, subscriber.start, subscriber.len, sink);
   }
-  return subscribers.size();
+  return listed.size();
 }
 
 Result<HandleOutcome> FeatureExtractor::handle_event(const Event& event) {
-  const std::int64_t ts = event.timestamp();
-  const Symbol symbol = event.symbol();
+  const EventView view = EventView::of(event);
+  const std::int64_t ts = view.timestamp;
+  const Symbol symbol = view.symbol;
   if (symbol.id >= kSymbolLimit) panic("event symbols must come from the symbol interner");
   std::optional<std::int64_t>& symbol_timestamp = symbol_timestamps_[symbol.id];
   if (symbol_timestamp && *symbol_timestamp > ts) {
     return std::unexpected(
-        VornError{vorn_error::TimestampOutOfOrder{symbol, event.kind(), ts, *symbol_timestamp}});
+        VornError{vorn_error::TimestampOutOfOrder{symbol, view.kind, ts, *symbol_timestamp}});
   }
-  if (auto finite = event.validate_finite_values(); !finite) return std::unexpected(std::move(finite.error()));
+  // The view holds 0.0 for the numbers an event does not carry; the event
+  // itself names the first number that is not finite.
+  if (!std::isfinite(view.price) || !std::isfinite(view.volume)) [[unlikely]] {
+    if (auto finite = event.validate_finite_values(); !finite) return std::unexpected(std::move(finite.error()));
+  }
 
   HandleOutcome outcome;
-  if (const std::optional<OrderBookUpdate> update = event.into_order_book_update()) {
+  const bool book_event = view.kind == EventKind::OrderBookDelta || view.kind == EventKind::OrderBookSnapshot;
+  if (const std::optional<OrderBookUpdate> update = book_event ? event.into_order_book_update() : std::nullopt) {
     if (order_books_.has_book(symbol)) {
       auto decision = order_books_.prepare_update(symbol, *update);
       if (!decision) return std::unexpected(std::move(decision.error()));
@@ -102,8 +116,8 @@ Result<HandleOutcome> FeatureExtractor::handle_event(const Event& event) {
 
   clear_flags();
   OutputSink out = sink();
-  if (!watermark_ || ts >= *watermark_) outcome.updated += run(router_.global_subscribers(), event, out);
-  outcome.updated += run(router_.for_event(symbol, event.kind()), event, out);
+  if (!watermark_ || ts >= *watermark_) outcome.updated += run(router_.global_subscribers(), view, out);
+  outcome.updated += run(router_.for_event(symbol, view.kind), view, out);
   if (outcome.book_outcome == UpdateOutcome::Applied || outcome.book_outcome == UpdateOutcome::Resynchronized) {
     const OrderBook* book = order_books_.book(symbol);
     if (book == nullptr) panic("the order book accepted an update and must still be configured");

@@ -94,8 +94,17 @@ private:
 
   OutputSink sink() { return OutputSink(values_, flags_.bytes()); }
   void clear_flags();
-  // Runs the listed derivations on the event; returns how many ran.
-  std::size_t run(std::span<const std::uint16_t> subscribers, const Event& event, OutputSink& sink);
+  // A router subscriber resolved when the extractor is built: the
+  // derivation it names and that derivation's cells.
+  struct Subscriber {
+    std::size_t derivation = 0;
+    std::size_t start = 0;
+    std::size_t len = 0;
+  };
+
+  // Runs the derivations of a router list (a slice of its subscriber list)
+  // on the event, in list order; returns how many ran.
+  std::size_t run(std::span<const std::uint16_t> listed, const EventView& event, OutputSink& sink);
   // The active cell whose id is `id`, searched in cell order.
   std::optional<std::size_t> cell_of(std::string_view id) const;
 
@@ -105,6 +114,7 @@ private:
   UpdateFlags flags_;
   std::vector<FeatureDerivation> derivations_;
   std::vector<CellRange> ranges_;
+  std::vector<Subscriber> subscribers_;  // one per entry of the router's subscriber list
   std::vector<FeatureId> ids_;
   std::vector<std::uint8_t> is_context_;
   EventRouter router_;

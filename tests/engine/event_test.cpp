@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <optional>
 #include <string>
@@ -15,6 +16,43 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 Decimal dec(std::string_view text) { return Decimal::parse(text).value(); }
+
+TEST(EventView, UnpacksKindSymbolTimestampAndNumbers) {
+  const Symbol btc = symbols::intern("btc").value();
+  const LevelUpdate change{dec("1.5"), dec("2"), Side::Ask};
+  struct Row {
+    Event event;
+    EventKind kind;
+    Symbol symbol;
+    std::int64_t timestamp;
+    double price, volume;
+    std::optional<AggressorSide> side;
+  };
+  const std::vector<Row> rows{
+      {Event::Price{-3.5, 11, btc}, EventKind::Price, btc, 11, -3.5, 0.0, std::nullopt},
+      {Event::Volume{kInf, -12, btc}, EventKind::Volume, btc, -12, 0.0, kInf, std::nullopt},
+      {Event::Trade{101.25, 0.5, 13, btc, AggressorSide::Sell}, EventKind::Trade, btc, 13, 101.25, 0.5,
+       AggressorSide::Sell},
+      {Event::Trade{7.0, 8.0, 14, btc, std::nullopt}, EventKind::Trade, btc, 14, 7.0, 8.0, std::nullopt},
+      {Event::OrderBookDelta{{&change, 1}, 9, 15, btc}, EventKind::OrderBookDelta, btc, 15, 0.0, 0.0, std::nullopt},
+      {Event::OrderBookSnapshot{{}, {}, 9, 16, btc}, EventKind::OrderBookSnapshot, btc, 16, 0.0, 0.0, std::nullopt},
+      {Event::Time{17}, EventKind::Time, Symbol::global(), 17, 0.0, 0.0, std::nullopt},
+  };
+  for (const Row& row : rows) {
+    const EventView view = EventView::of(row.event);
+    const std::string where{debug_name(row.kind)};
+    EXPECT_EQ(view.kind, row.kind) << where;
+    EXPECT_EQ(view.symbol, row.symbol) << where;
+    EXPECT_EQ(view.timestamp, row.timestamp) << where;
+    EXPECT_EQ(view.price, row.price) << where;
+    EXPECT_EQ(view.volume, row.volume) << where;
+    EXPECT_EQ(view.side, row.side) << where;
+    EXPECT_EQ(view.is_trade(), row.kind == EventKind::Trade) << where;
+    // The view agrees with the event's own accessors.
+    EXPECT_EQ(view.symbol, row.event.symbol()) << where;
+    EXPECT_EQ(view.timestamp, row.event.timestamp()) << where;
+  }
+}
 
 TEST(Event, FinitenessCheckNamesTheFirstBadField) {
   const Symbol btc = symbols::intern("btc").value();

@@ -20,9 +20,9 @@ int day_of_week(std::int64_t timestamp) {
   return static_cast<int>(weekday < 0 ? weekday + 7 : weekday);
 }
 
-void TimeSinceFirstEventOfDayFeature::update(const Event& event, std::size_t out_start, std::size_t n_outputs,
+void TimeSinceFirstEventOfDayFeature::update(const EventView& event, std::size_t out_start, std::size_t n_outputs,
                                              OutputSink& sink) {
-  const std::int64_t timestamp = event.timestamp();
+  const std::int64_t timestamp = event.timestamp;
   const __int128 local = __int128{timestamp} + utc_offset_ms;
   const __int128 today = floor_div<__int128>(local, kMillisPerDay);
   if (!day || *day != today) {

@@ -18,8 +18,8 @@ inline constexpr std::int64_t kMillisPerDay = 86'400'000;
 int day_of_week(std::int64_t timestamp);
 
 struct DayOfWeekFeature {
-  void update(const Event& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink) {
-    const int day = day_of_week(event.timestamp());
+  void update(const EventView& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink) {
+    const int day = day_of_week(event.timestamp);
     write_outputs(sink, out_start, n_outputs, 1, [day](std::size_t) { return day; });
   }
 };
@@ -31,7 +31,7 @@ struct TimeSinceFirstEventOfDayFeature {
 
   // A new local day (timestamp + offset) restarts at the event; writes
   // max(0, timestamp - first timestamp) in milliseconds.
-  void update(const Event& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink);
+  void update(const EventView& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink);
 };
 
 }  // namespace vorn

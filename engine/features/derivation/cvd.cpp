@@ -7,10 +7,9 @@
 
 namespace vorn {
 
-void CvdFeature::update(const Event& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink) {
-  const Event::Trade* trade = own_trade(event, symbol);
-  if (trade == nullptr || !trade->side) return;
-  cvd.update_inner(*trade->side, trade->volume);
+void CvdFeature::update(const EventView& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink) {
+  if (!is_own_trade(event, symbol) || !event.side) return;
+  cvd.update_inner(*event.side, event.volume);
   write_outputs(sink, out_start, n_outputs, cvd.window_count(), [this](std::size_t k) { return output(k); });
 }
 

@@ -20,7 +20,7 @@ struct CvdFeature {
   WarmupPolicy warmup = WarmupPolicy::FirstValue;
   Symbol symbol;
 
-  void update(const Event& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink);
+  void update(const EventView& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink);
   // Window k's sum once ready: FirstValue after one trade, FullWindow once
   // the window's length of trades is held; NaN before.
   double output(std::size_t k) const;

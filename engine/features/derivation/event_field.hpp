@@ -32,10 +32,28 @@ inline std::optional<double> field_value(const Event& event, ValueField field) {
   return std::nullopt;
 }
 
-// The trade of an event that belongs to `symbol`; null otherwise.
-inline const Event::Trade* own_trade(const Event& event, Symbol symbol) {
-  const auto* trade = std::get_if<Event::Trade>(&event.value);
-  return trade != nullptr && trade->symbol == symbol ? trade : nullptr;
+// field_value of an unpacked event.
+inline std::optional<double> field_value(const EventView& event, ValueField field) {
+  switch (field) {
+    case ValueField::Price:
+      if (event.kind == EventKind::Price) return event.price;
+      break;
+    case ValueField::Volume:
+      if (event.kind == EventKind::Volume) return event.volume;
+      break;
+    case ValueField::TradePrice:
+      if (event.kind == EventKind::Trade) return event.price;
+      break;
+    case ValueField::TradeVolume:
+      if (event.kind == EventKind::Trade) return event.volume;
+      break;
+  }
+  return std::nullopt;
+}
+
+// True for a trade that belongs to `symbol`.
+inline bool is_own_trade(const EventView& event, Symbol symbol) {
+  return event.kind == EventKind::Trade && event.symbol == symbol;
 }
 
 // Copies the field of every event that carries it; the router delivers only
@@ -43,7 +61,7 @@ inline const Event::Trade* own_trade(const Event& event, Symbol symbol) {
 struct EventFieldFeature {
   ValueField field = ValueField::Price;
 
-  void update(const Event& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink) {
+  void update(const EventView& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink) {
     const auto value = field_value(event, field);
     if (!value) return;
     write_outputs(sink, out_start, n_outputs, 1, [&](std::size_t) { return *value; });

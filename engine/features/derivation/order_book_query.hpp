@@ -43,7 +43,7 @@ struct OrderBookQueryFeature {
   Symbol symbol;  // whose book is queried
 
   // Book features change only with the book.
-  void update(const Event&, std::size_t, std::size_t, OutputSink&) {}
+  void update(const EventView&, std::size_t, std::size_t, OutputSink&) {}
   // Writes every output: imbalance output k over its own level count (NaN
   // beyond them), every other kind the one query.
   void evaluate(const OrderBook& book, std::size_t out_start, std::size_t n_outputs, OutputSink& sink) const;

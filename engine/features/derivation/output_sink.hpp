@@ -8,6 +8,7 @@
 #include <limits>
 #include <span>
 
+#include "engine/features/cell_access.hpp"
 #include "engine/panic.hpp"
 #include "engine/vectors.hpp"
 
@@ -18,18 +19,35 @@ inline constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
 class OutputSink {
 public:
   // One flag per cell of the vector's capacity.
-  OutputSink(VecFeatureVector& values, std::span<std::uint8_t> updated) : values_(&values), updated_(updated) {
+  OutputSink(VecFeatureVector& values, std::span<std::uint8_t> updated)
+      : cells_(values.cells().data()), flags_(updated.data()), capacity_(values.capacity()) {
     if (updated.size() != values.capacity()) panic("update flags must cover every feature cell");
   }
 
+  // A cell past the capacity is a broken invariant.
   void write(std::size_t cell, double value) {
-    values_->set_value_at(cell, value);
-    updated_[cell] = 1;
+    if (cell >= capacity_) index_out_of_bounds(capacity_, cell);
+    store(cell, value);
+  }
+
+  // Writes cells start .. start + count - 1, cell start + k getting
+  // value_of(k), in order. The range is checked once, before any write: one
+  // past the capacity is a broken invariant.
+  template <class ValueOf>
+  void write_each(std::size_t start, std::size_t count, ValueOf&& value_of) {
+    if (start > capacity_ || count > capacity_ - start) width_out_of_bounds(capacity_, start + count);
+    for (std::size_t k = 0; k < count; ++k) store(start + k, value_of(k));
   }
 
 private:
-  VecFeatureVector* values_;
-  std::span<std::uint8_t> updated_;
+  void store(std::size_t cell, double value) {
+    cells_[cell] = value;
+    flags_[cell] = 1;
+  }
+
+  double* cells_;
+  std::uint8_t* flags_;
+  std::size_t capacity_;
 };
 
 // Writes outputs 0 .. n_outputs - 1 to cells out_start + k: value_of(k) for
@@ -37,9 +55,8 @@ private:
 template <class ValueOf>
 void write_outputs(OutputSink& sink, std::size_t out_start, std::size_t n_outputs, std::size_t defined,
                    ValueOf&& value_of) {
-  for (std::size_t k = 0; k < n_outputs; ++k) {
-    sink.write(out_start + k, k < defined ? static_cast<double>(value_of(k)) : kNoValue);
-  }
+  sink.write_each(out_start, n_outputs,
+                  [&](std::size_t k) { return k < defined ? static_cast<double>(value_of(k)) : kNoValue; });
 }
 
 }  // namespace vorn

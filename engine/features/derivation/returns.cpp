@@ -8,8 +8,9 @@
 
 namespace vorn {
 
-void ReturnsFeature::update(const Event& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink) {
-  if (event.symbol() != symbol) return;
+void ReturnsFeature::update(const EventView& event, std::size_t out_start, std::size_t n_outputs,
+                            OutputSink& sink) {
+  if (event.symbol != symbol) return;
   const auto value = field_value(event, field);
   if (!value) return;
   values.push_back(*value);

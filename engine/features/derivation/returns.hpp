@@ -26,7 +26,7 @@ struct ReturnsFeature {
   Symbol symbol;
   ValueField field = ValueField::Price;
 
-  void update(const Event& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink);
+  void update(const EventView& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink);
   // The return over lag k once lag + 1 values are held: simple
   // (current - past) / past, NaN when past is 0; log ln(current) - ln(past),
   // NaN unless both are positive.

@@ -9,40 +9,38 @@ namespace {
 
 // Updates the indicator with the field's value, when the event carries it.
 template <class Indicator>
-bool feed_field(Indicator& indicator, const Event& event, ValueField field) {
+bool feed_field(Indicator& indicator, const EventView& event, ValueField field) {
   const auto value = field_value(event, field);
   if (!value) return false;
-  indicator.update(*value, event.timestamp());
+  indicator.update(*value, event.timestamp);
   return true;
 }
 
 }  // namespace
 
-bool SmaTimedFeature::feed(const Event& event) { return feed_field(indicator, event, field); }
+bool SmaTimedFeature::feed(const EventView& event) { return feed_field(indicator, event, field); }
 
 double SmaTimedFeature::output(std::size_t k) const {
   return indicator.ready(k) && indicator.bucket_count(k) > 0 ? indicator.average(k) : kNoValue;
 }
 
-bool VolatilityTimedFeature::feed(const Event& event) { return feed_field(indicator, event, field); }
+bool VolatilityTimedFeature::feed(const EventView& event) { return feed_field(indicator, event, field); }
 
 double VolatilityTimedFeature::output(std::size_t k) const {
   return indicator.ready(k) ? indicator.moments(k).volatility().value_or(kNoValue) : kNoValue;
 }
 
-bool ObvTimedFeature::feed(const Event& event) {
-  const auto* trade = std::get_if<Event::Trade>(&event.value);
-  if (trade == nullptr) return false;
-  indicator.update(trade->timestamp, trade->price, trade->volume);
+bool ObvTimedFeature::feed(const EventView& event) {
+  if (!event.is_trade()) return false;
+  indicator.update(event.timestamp, event.price, event.volume);
   return true;
 }
 
 double ObvTimedFeature::output(std::size_t k) const { return indicator.ready(k) ? indicator.sum(k) : kNoValue; }
 
-bool TradeVolumeTimedFeature::feed(const Event& event) {
-  const auto* trade = std::get_if<Event::Trade>(&event.value);
-  if (trade == nullptr) return false;
-  indicator.update({trade->volume}, trade->timestamp);
+bool TradeVolumeTimedFeature::feed(const EventView& event) {
+  if (!event.is_trade()) return false;
+  indicator.update({event.volume}, event.timestamp);
   return true;
 }
 
@@ -50,10 +48,9 @@ double TradeVolumeTimedFeature::output(std::size_t k) const {
   return indicator.ready(k) ? indicator.sums(k)[0] : kNoValue;
 }
 
-bool VwapTimedFeature::feed(const Event& event) {
-  const auto* trade = std::get_if<Event::Trade>(&event.value);
-  if (trade == nullptr) return false;
-  indicator.update({trade->price * trade->volume, trade->volume}, trade->timestamp);
+bool VwapTimedFeature::feed(const EventView& event) {
+  if (!event.is_trade()) return false;
+  indicator.update({event.price * event.volume, event.volume}, event.timestamp);
   return true;
 }
 

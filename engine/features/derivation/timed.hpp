@@ -26,7 +26,7 @@ namespace vorn {
 // A timed derivation has `indicator`, `symbol`, `feed(event)` (true when
 // the event went into the indicator) and `output(k)`.
 template <class Feature>
-concept TimedDerivation = requires(Feature& feature, const Event& event) {
+concept TimedDerivation = requires(Feature& feature, const EventView& event) {
   { feature.feed(event) } -> std::same_as<bool>;
   { feature.output(std::size_t{}) } -> std::same_as<double>;
   feature.indicator.observe(std::int64_t{});
@@ -43,10 +43,10 @@ std::size_t timed_outputs(const Feature& feature) {
 // advances the indicator's clock. The outputs are written after an update,
 // or after a clock step to a timestamp not observed before.
 template <TimedDerivation Feature>
-void update_timed(Feature& feature, const Event& event, std::size_t out_start, std::size_t n_outputs,
+void update_timed(Feature& feature, const EventView& event, std::size_t out_start, std::size_t n_outputs,
                   OutputSink& sink) {
-  if (event.symbol() != feature.symbol) return;
-  if (!feature.feed(event) && !feature.indicator.observe(event.timestamp())) return;
+  if (event.symbol != feature.symbol) return;
+  if (!feature.feed(event) && !feature.indicator.observe(event.timestamp)) return;
   write_outputs(sink, out_start, n_outputs, timed_outputs(feature),
                 [&feature](std::size_t k) { return feature.output(k); });
 }
@@ -56,7 +56,7 @@ struct SmaTimedFeature {
   Symbol symbol;
   ValueField field = ValueField::Price;
 
-  bool feed(const Event& event);
+  bool feed(const EventView& event);
   // The window's average once ready and holding a bucket; NaN otherwise.
   double output(std::size_t k) const;
 };
@@ -66,7 +66,7 @@ struct VolatilityTimedFeature {
   Symbol symbol;
   ValueField field = ValueField::Price;
 
-  bool feed(const Event& event);
+  bool feed(const EventView& event);
   // The window's population volatility once ready; NaN before or without returns.
   double output(std::size_t k) const;
 };
@@ -75,7 +75,7 @@ struct ObvTimedFeature {
   OnBalanceVolumeTimed indicator;
   Symbol symbol;
 
-  bool feed(const Event& event);
+  bool feed(const EventView& event);
   // The window's sum once ready; NaN before.
   double output(std::size_t k) const;
 };
@@ -84,7 +84,7 @@ struct TradeVolumeTimedFeature {
   RollingTimedSum<1, kMaxWindows> indicator;
   Symbol symbol;
 
-  bool feed(const Event& event);
+  bool feed(const EventView& event);
   // The window's summed quantity once ready; NaN before.
   double output(std::size_t k) const;
 };
@@ -93,7 +93,7 @@ struct VwapTimedFeature {
   RollingTimedSum<2, kMaxWindows> indicator;  // lanes: price × quantity, quantity
   Symbol symbol;
 
-  bool feed(const Event& event);
+  bool feed(const EventView& event);
   // Σ price × quantity / Σ quantity once ready; NaN before or for a zero quantity sum.
   double output(std::size_t k) const;
 };

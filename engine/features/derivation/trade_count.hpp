@@ -18,9 +18,9 @@ struct TradeCountTimedFeature {
   Symbol symbol;
 
   // A trade counts 1.0.
-  bool feed(const Event& event) {
-    if (!std::holds_alternative<Event::Trade>(event.value)) return false;
-    indicator.update(1.0, event.timestamp());
+  bool feed(const EventView& event) {
+    if (!event.is_trade()) return false;
+    indicator.update(1.0, event.timestamp);
     return true;
   }
   // The count once ready; NaN before.

@@ -7,9 +7,9 @@
 
 namespace vorn {
 
-void VolatilityFeature::update(const Event& event, std::size_t out_start, std::size_t n_outputs,
+void VolatilityFeature::update(const EventView& event, std::size_t out_start, std::size_t n_outputs,
                                OutputSink& sink) {
-  if (event.symbol() != symbol) return;
+  if (event.symbol != symbol) return;
   const auto value = field_value(event, field);
   if (!value) return;
   volatility.update(*value);

@@ -21,7 +21,7 @@ struct VolatilityFeature {
   Symbol symbol;
   ValueField field = ValueField::Price;
 
-  void update(const Event& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink);
+  void update(const EventView& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink);
   // Window k's population volatility, NaN without returns; FullWindow also
   // needs the window's length of returns held, FirstValue a previous value.
   double output(std::size_t k) const;

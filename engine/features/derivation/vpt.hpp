@@ -19,13 +19,12 @@ struct VptFeature {
 
   // A trade after a nonzero previous price adds to the sum; every trade
   // becomes the previous one and writes the sum (0.0 after the first).
-  void update(const Event& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink) {
-    const Event::Trade* trade = own_trade(event, symbol);
-    if (trade == nullptr) return;
+  void update(const EventView& event, std::size_t out_start, std::size_t n_outputs, OutputSink& sink) {
+    if (!is_own_trade(event, symbol)) return;
     if (previous_price && *previous_price != 0.0) {
-      sum = sum + (trade->price - *previous_price) * trade->volume / *previous_price;
+      sum = sum + (event.price - *previous_price) * event.volume / *previous_price;
     }
-    previous_price = trade->price;
+    previous_price = event.price;
     write_outputs(sink, out_start, n_outputs, 1, [this](std::size_t) { return sum; });
   }
 };
