@@ -210,8 +210,9 @@ TEST(FeatureExtractor, EveryFamilyMatchesABruteForceModelAndReplaysBitForBit) {
   Model m;
   // d has no book; c has no book features; e's contiguous book loses
   // synchronization at gaps and when its replay buffer overflows.
-  for (Symbol s : {a, b, c}) m.books[s.id] = {UpdatePolicy::Monotonic, 4096};
-  m.books[e.id] = {UpdatePolicy::Contiguous, 12};
+  for (Symbol s : {a, b, c}) m.books[s.id].capacity = 4096;  // monotonic
+  m.books[e.id].policy = UpdatePolicy::Contiguous;
+  m.books[e.id].capacity = 12;
   const auto select = [&m](const Pred& keep) {
     Seen out;
     for (std::size_t i = 0; i < m.accepted.size(); ++i) if (keep(*m.accepted[i], i)) out.push_back(m.accepted[i]);
