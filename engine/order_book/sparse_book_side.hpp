@@ -105,9 +105,16 @@ private:
     std::uint32_t leaf;
   };
 
+  // a < b by value, without a call when both carry the same scale and no sign.
+  static bool below(const Decimal& a, const Decimal& b) {
+    if (a.scale() == b.scale() && !a.is_sign_negative() && !b.is_sign_negative()) {
+      return a.coefficient() < b.coefficient();
+    }
+    return a < b;
+  }
   // True when `a` lies further from the top of the book than `b`.
   bool worse(const Decimal& a, const Decimal& b) const {
-    return side_ == Side::Bid ? a < b : b < a;
+    return side_ == Side::Bid ? below(a, b) : below(b, a);
   }
   // The leaf where `price` belongs, and the inner nodes above it (root first);
   // the side must not be empty.
