@@ -43,7 +43,7 @@ std::uint32_t SparseBookSide::new_leaf() {
   if (id != kNone) {
     free_leaves_ = leaves_[id].next;
   } else {
-    if (leaves_.size() >= kNone) panic("sparse book side: too many leaves");
+    if (leaves_.size() == leaves_.capacity()) panic("sparse book side: leaves were not reserved");
     id = static_cast<std::uint32_t>(leaves_.size());
     leaves_.emplace_back();
   }
@@ -60,7 +60,7 @@ std::uint32_t SparseBookSide::new_inner() {
   if (id != kNone) {
     free_inners_ = inners_[id].children[0];
   } else {
-    if (inners_.size() >= kNone) panic("sparse book side: too many inner nodes");
+    if (inners_.size() == inners_.capacity()) panic("sparse book side: inner nodes were not reserved");
     id = static_cast<std::uint32_t>(inners_.size());
     inners_.emplace_back();
   }

@@ -43,7 +43,8 @@ public:
 
   // A nonzero size inserts or replaces the size at that price (compared by
   // value; the stored price keeps its first text); zero removes the level if
-  // present.
+  // present. Room for the change must have been reserved (reserve_additional):
+  // a missing node is a broken invariant.
   void update_level(const Decimal& price, const Decimal& size);
   // Replaces the side by the levels; a later level at an equal price wins,
   // price and size, and a zero size leaves no level.
