@@ -1,6 +1,6 @@
-// One side of an order book: a sparse side (a sorted flat array of levels,
-// best last) or a dense ladder, behind one tagged union; and the cursors that
-// walk a side best first without allocating.
+// One side of an order book: a sparse side (an ordered map of levels) or a
+// dense ladder, behind one tagged union; and the cursors that walk a side best
+// first without allocating.
 #pragma once
 
 #include <cstddef>
@@ -8,49 +8,14 @@
 #include <optional>
 #include <span>
 #include <variant>
-#include <vector>
 
 #include "engine/decimal.hpp"
 #include "engine/order_book/book_update.hpp"
 #include "engine/order_book/dense_book_side.hpp"
+#include "engine/order_book/sparse_book_side.hpp"
 #include "engine/types.hpp"
 
 namespace vorn {
-
-// Nonzero levels sorted from the worst price to the best, so that the best
-// level is the last element and changes near the top move few elements.
-class SparseBookSide {
-public:
-  explicit SparseBookSide(Side side) : side_(side) {}
-
-  Side side() const { return side_; }
-  // Worst first, best last.
-  std::span<const Level> levels() const { return levels_; }
-
-  // A nonzero size inserts or replaces the level at that price (compared by
-  // value); zero removes it if present.
-  void update_level(const Decimal& price, const Decimal& size);
-  // Replaces the side by the levels; a later level at an equal price wins.
-  void apply_snapshot(std::span<const Level> levels);
-  // Room for `count` more levels, so that the next updates do not allocate.
-  void reserve_additional(std::size_t count);
-
-  std::optional<Decimal> size_at(const Decimal& price) const;
-  // The levels with from_price <= price < to_price, worst first.
-  std::span<const Level> levels_between(const Decimal& from_price, const Decimal& to_price) const;
-
-private:
-  // True when `a` lies further from the top of the book than `b`.
-  bool worse(const Decimal& a, const Decimal& b) const {
-    return side_ == Side::Bid ? a < b : b < a;
-  }
-  // The first level not worse than `price`.
-  std::vector<Level>::iterator lower_bound(const Decimal& price);
-  std::vector<Level>::const_iterator lower_bound(const Decimal& price) const;
-
-  std::vector<Level> levels_;
-  Side side_;
-};
 
 class BookSide {
 public:
@@ -85,7 +50,7 @@ private:
 class LevelCursor {
 public:
   explicit LevelCursor(const BookSide& side) : sparse_(side.sparse()), dense_(side.dense()) {
-    if (sparse_ != nullptr) position_ = sparse_->levels().size();
+    if (sparse_ != nullptr) at_ = sparse_->end();
   }
 
   // Moves to the next level; false at the end of the side.
@@ -98,7 +63,8 @@ public:
 private:
   const SparseBookSide* sparse_;
   const DenseBookSide* dense_;
-  std::uint64_t position_ = 0;  // sparse: index of the current level; dense: its slot
+  SparseBookSide::Position at_{};  // sparse: the current level
+  std::uint64_t position_ = 0;      // dense: the current slot
   bool started_ = false;
 };
 

@@ -152,8 +152,8 @@ DecimalResult<Result<Decimal>> OrderBook::volume_between_prices(Side side,
   if (const auto* sparse = walked.sparse()) {
     // Only the levels inside the range, best first.
     const auto inside = sparse->levels_between(from_price, to_price);
-    for (auto it = inside.rbegin(); it != inside.rend(); ++it) {
-      if (auto fault = add(it->size)) return std::unexpected(*fault);
+    for (auto at = inside.end; at != inside.begin;) {
+      if (auto fault = add(sparse->step_back(at).size)) return std::unexpected(*fault);
     }
   } else {
     for (LevelCursor cursor(walked); cursor.advance();) {
