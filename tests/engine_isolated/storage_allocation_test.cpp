@@ -52,7 +52,7 @@ using Select = FittedStage::Select;
 
 // One raw cell; five layer-1 cells (the widest layer, so the stage buffers
 // hold five cells), two selections down to one final cell, capacity 3.
-PipelineSpec five_wide() {
+[[maybe_unused]] PipelineSpec five_wide() {
   auto raw = FeatureExtractorSpec::with_metadata({def("px", Field{sym("x"), ValueField::Price})}, 1, std::nullopt).value();
   std::vector<TransformerDefinition> layer1{Id{"px", "a"}, Id{"px", "b"}, Id{"px", "c"}, Id{"px", "d"},
                                             Id{"px", "e"}};
