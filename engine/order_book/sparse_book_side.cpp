@@ -255,14 +255,7 @@ void SparseBookSide::insert_at(std::uint32_t left_id, std::uint32_t slot, const 
   left.next = right_id;
   const Decimal key = right.levels[0].price;
   if (height_ == 0) {
-    const std::uint32_t root = new_inner();
-    Inner& inner = inners_[root];
-    inner.children[0] = left_id;
-    inner.children[1] = right_id;
-    inner.keys[0] = key;
-    inner.count = 2;
-    root_ = root;
-    height_ = 1;
+    grow_root(left_id, right_id, key);
     return;
   }
   insert_child(path, height_ - 1, path.steps[height_ - 1].child, key, right_id);
@@ -305,11 +298,15 @@ void SparseBookSide::insert_child(const Path& path, std::uint32_t depth, std::ui
     return;
   }
   if (height_ == kMaxHeight) panic("sparse book side: tree too high");
+  grow_root(left_id, right_id, up);
+}
+
+void SparseBookSide::grow_root(std::uint32_t left, std::uint32_t right, const Decimal& key) {
   const std::uint32_t root = new_inner();
   Inner& inner = inners_[root];
-  inner.children[0] = left_id;
-  inner.children[1] = right_id;
-  inner.keys[0] = up;
+  inner.children[0] = left;
+  inner.children[1] = right;
+  inner.keys[0] = key;
   inner.count = 2;
   root_ = root;
   ++height_;

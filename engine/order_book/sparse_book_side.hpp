@@ -140,6 +140,8 @@ private:
                     std::uint32_t child);
   // Removes child `index` + 1 and key `index` of the inner node at `depth`.
   void remove_child(const Path& path, std::uint32_t depth, std::uint32_t index);
+  // A new root over the two nodes, one level higher than the old root.
+  void grow_root(std::uint32_t left, std::uint32_t right, const Decimal& key);
   void rebalance_leaf(const Path& path);
   void rebalance_inner(const Path& path, std::uint32_t depth);
 
