@@ -190,8 +190,71 @@ void SparseBookSide::update_level(const Decimal& price, const Decimal& size) {
 
 void SparseBookSide::apply_snapshot(std::span<const Level> levels) {
   clear();
+  if (load_ordered(levels)) return;
   // In list order, so that of equal prices the latest level is what remains.
   for (const Level& level : levels) set_level(level.price, level.size, true);
+}
+
+bool SparseBookSide::load_ordered(std::span<const Level> levels) {
+  const std::size_t n = levels.size();
+  bool worst_first = true;
+  bool best_first = true;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (levels[i].size.is_zero()) return false;
+    if (i == 0) continue;
+    worst_first = worst_first && worse(levels[i - 1].price, levels[i].price);
+    best_first = best_first && worse(levels[i].price, levels[i - 1].price);
+    if (!worst_first && !best_first) return false;
+  }
+  if (n == 0) return true;
+  const auto at = [&](std::size_t i) -> const Level& { return levels[worst_first ? i : n - 1 - i]; };
+  // Leaves three quarters full, the remainder spread over them; a cleared pool
+  // hands out consecutive ids, so each level of the tree is a run of ids.
+  const std::size_t leaf_count = (n + kLeafMerge - 1) / kLeafMerge;
+  std::size_t taken = 0;
+  for (std::size_t j = 0; j < leaf_count; ++j) {
+    const std::uint32_t id = new_leaf();
+    if (id != j) panic("sparse book side: a cleared pool hands out leaves in order");
+    Leaf& leaf = leaves_[id];
+    leaf.count = static_cast<std::uint32_t>(n / leaf_count + (j < n % leaf_count ? 1 : 0));
+    for (std::uint32_t k = 0; k < leaf.count; ++k) leaf.levels[k] = at(taken++);
+    if (j > 0) {
+      leaf.prev = id - 1;
+      leaves_[id - 1].next = id;
+    }
+  }
+  first_leaf_ = 0;
+  last_leaf_ = static_cast<std::uint32_t>(leaf_count - 1);
+  size_ = n;
+  // Inner nodes level by level, each over a run of the level below.
+  std::uint32_t first = 0;
+  std::size_t count = leaf_count;
+  while (count > 1) {
+    const std::size_t parents = (count + kInnerMerge - 1) / kInnerMerge;
+    std::uint32_t child = first;
+    std::uint32_t first_parent = kNone;
+    for (std::size_t j = 0; j < parents; ++j) {
+      const std::uint32_t id = new_inner();
+      if (j == 0) first_parent = id;
+      if (id != first_parent + j) panic("sparse book side: a cleared pool hands out inner nodes in order");
+      Inner& node = inners_[id];
+      node.count = static_cast<std::uint32_t>(count / parents + (j < count % parents ? 1 : 0));
+      for (std::uint32_t k = 0; k < node.count; ++k, ++child) {
+        node.children[k] = child;
+        if (k > 0) node.keys[k - 1] = first_price(child, height_);
+      }
+    }
+    first = first_parent;
+    count = parents;
+    ++height_;
+  }
+  root_ = first;
+  return true;
+}
+
+const Decimal& SparseBookSide::first_price(std::uint32_t node, std::uint32_t height) const {
+  for (; height > 0; --height) node = inners_[node].children[0];
+  return leaves_[node].levels[0].price;
 }
 
 void SparseBookSide::set_level(const Decimal& price, const Decimal& size, bool replace_price) {

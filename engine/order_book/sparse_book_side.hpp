@@ -128,6 +128,12 @@ private:
   Position upper_bound(const Decimal& price) const;
   Position normalized(Position at) const;
 
+  // Builds the tree in one pass when the levels are in strict order (worst
+  // first or best first, as snapshots usually come) with no zero size; false,
+  // with the side still empty, for any other list.
+  bool load_ordered(std::span<const Level> levels);
+  // The worst price under a node `height` levels above the leaves.
+  const Decimal& first_price(std::uint32_t node, std::uint32_t height) const;
   // Sets the level at `price`; `replace_price` stores the given price even
   // when an equal one is there.
   void set_level(const Decimal& price, const Decimal& size, bool replace_price);

@@ -1,5 +1,5 @@
 // A sparse side grown to thousands of levels and shrunk again by random
-// changes and snapshots, checked after each batch against a std::map: the
+// changes and snapshots (in price order and in random order), checked after each batch against a std::map: the
 // levels best first (with the text of their first price), sizes at prices,
 // and runs between two prices. Each change reserves exactly one level first,
 // as a book does, so a node pool reserved too small stops the test.
@@ -80,8 +80,26 @@ void run_stream(Side which, std::uint64_t seed) {
   BookSide side{SparseBookSide(which)};
   Oracle oracle{which, {}};
   const auto chance = [&rng](int percent) { return std::uniform_int_distribution<int>(0, 99)(rng) < percent; };
-  // Growth, then mostly removals, around three centres; then a snapshot.
+  // A snapshot in strict price order, best first or worst first (built in
+  // one pass), then growth and mostly removals around three centres; then a
+  // snapshot in random order.
+  const int ordered_sizes[] = {0, 49, 20000, 2305};
   for (int round = 0; round < 4; ++round) {
+    {
+      std::vector<std::int64_t> cents(24000);
+      for (std::size_t i = 0; i < cents.size(); ++i) cents[i] = static_cast<std::int64_t>(i);
+      std::shuffle(cents.begin(), cents.end(), rng);
+      cents.resize(ordered_sizes[round]);
+      std::sort(cents.begin(), cents.end());
+      if ((round % 2 == 0) == (which == Side::Bid)) std::reverse(cents.begin(), cents.end());
+      std::vector<Level> snapshot;
+      for (std::int64_t c : cents) snapshot.push_back({price_of(c, chance(50)), Decimal::from_int(c % 89 + 1)});
+      side.reserve_additional(snapshot.size());
+      side.apply_snapshot(snapshot);
+      oracle.levels.clear();
+      for (const Level& level : snapshot) oracle.levels.emplace(level.price, level);
+      expect_same(side, oracle, rng);
+    }
     for (int phase = 0; phase < 2; ++phase) {
       const int zero_percent = phase == 0 ? 15 : 85;
       for (int change = 0; change < 40000; ++change) {
