@@ -77,6 +77,10 @@ public:
   std::span<const std::uint16_t> for_event(Symbol symbol, EventKind kind) const {
     return at(symbol, static_cast<std::size_t>(kind));
   }
+  // The same list as a window into subscribers().
+  SubscriberRange event_range(Symbol symbol, EventKind kind) const {
+    return range_at(symbol, static_cast<std::size_t>(kind));
+  }
   // The symbol's order-book feature derivations.
   std::span<const std::uint16_t> order_book_features(Symbol symbol) const {
     return at(symbol, kOrderBookPosition);
@@ -87,10 +91,12 @@ public:
   std::span<const RouteRecord> records() const { return records_; }
 
 private:
-  std::span<const std::uint16_t> at(Symbol symbol, std::size_t position) const {
+  SubscriberRange range_at(Symbol symbol, std::size_t position) const {
     const RouteRecord* found = record(symbol);
-    if (found == nullptr) return {};
-    return found->ranges[position].as_slice(subscribers_);
+    return found == nullptr ? SubscriberRange{} : found->ranges[position];
+  }
+  std::span<const std::uint16_t> at(Symbol symbol, std::size_t position) const {
+    return range_at(symbol, position).as_slice(subscribers_);
   }
 
   std::vector<SymbolSlot> symbol_table_;

@@ -71,14 +71,12 @@ void FeatureExtractor::clear_flags() {
   flags_.clear();
 }
 
-std::size_t FeatureExtractor::run(std::span<const std::uint16_t> listed, const EventView& event,
-                                  OutputSink& sink) {
-  if (listed.empty()) return 0;  // an unknown symbol's list views no subscriber
-  const auto offset = static_cast<std::size_t>(listed.data() - router_.subscribers().data());
-  for (const Subscriber& subscriber : std::span(subscribers_).subspan(offset, listed.size())) {
+std::size_t FeatureExtractor::run(SubscriberRange listed, const EventView& event, OutputSink& sink) {
+  if (std::size_t{listed.start} + listed.len > subscribers_.size()) panic("router list past its subscribers");
+  for (const Subscriber& subscriber : std::span(subscribers_).subspan(listed.start, listed.len)) {
     derivations_[subscriber.derivation].update(event, subscriber.start, subscriber.len, sink);
   }
-  return listed.size();
+  return listed.len;
 }
 
 Result<HandleOutcome> FeatureExtractor::handle_event(const Event& event) {
@@ -116,8 +114,8 @@ Result<HandleOutcome> FeatureExtractor::handle_event(const Event& event) {
 
   clear_flags();
   OutputSink out = sink();
-  if (!watermark_ || ts >= *watermark_) outcome.updated += run(router_.global_subscribers(), view, out);
-  outcome.updated += run(router_.for_event(symbol, view.kind), view, out);
+  if (!watermark_ || ts >= *watermark_) outcome.updated += run(router_.global(), view, out);
+  outcome.updated += run(router_.event_range(symbol, view.kind), view, out);
   if (outcome.book_outcome == UpdateOutcome::Applied || outcome.book_outcome == UpdateOutcome::Resynchronized) {
     const OrderBook* book = order_books_.book(symbol);
     if (book == nullptr) panic("the order book accepted an update and must still be configured");

@@ -102,9 +102,9 @@ private:
     std::size_t len = 0;
   };
 
-  // Runs the derivations of a router list (a slice of its subscriber list)
-  // on the event, in list order; returns how many ran.
-  std::size_t run(std::span<const std::uint16_t> listed, const EventView& event, OutputSink& sink);
+  // Runs the derivations of a router list (a window into its subscriber
+  // list) on the event, in list order; returns how many ran.
+  std::size_t run(SubscriberRange listed, const EventView& event, OutputSink& sink);
   // The active cell whose id is `id`, searched in cell order.
   std::optional<std::size_t> cell_of(std::string_view id) const;
 

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <optional>
-#include <variant>
 
 #include "engine/event.hpp"
 #include "engine/features/derivation/output_sink.hpp"
@@ -14,25 +13,6 @@ namespace vorn {
 
 // Price: a price event's price; Volume: a volume event's volume; TradePrice
 // and TradeVolume: a trade's price or quantity. None for other events.
-inline std::optional<double> field_value(const Event& event, ValueField field) {
-  switch (field) {
-    case ValueField::Price:
-      if (const auto* price = std::get_if<Event::Price>(&event.value)) return price->price;
-      break;
-    case ValueField::Volume:
-      if (const auto* volume = std::get_if<Event::Volume>(&event.value)) return volume->volume;
-      break;
-    case ValueField::TradePrice:
-      if (const auto* trade = std::get_if<Event::Trade>(&event.value)) return trade->price;
-      break;
-    case ValueField::TradeVolume:
-      if (const auto* trade = std::get_if<Event::Trade>(&event.value)) return trade->volume;
-      break;
-  }
-  return std::nullopt;
-}
-
-// field_value of an unpacked event.
 inline std::optional<double> field_value(const EventView& event, ValueField field) {
   switch (field) {
     case ValueField::Price:
@@ -49,6 +29,10 @@ inline std::optional<double> field_value(const EventView& event, ValueField fiel
       break;
   }
   return std::nullopt;
+}
+
+inline std::optional<double> field_value(const Event& event, ValueField field) {
+  return field_value(EventView::of(event), field);
 }
 
 // True for a trade that belongs to `symbol`.
