@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bitset>
+#include <memory>
 #include <type_traits>
 #include <unordered_map>
 #include <utility>
@@ -114,28 +115,6 @@ std::uint64_t context_row(PyObject* key, std::size_t rows) {
   fail(PyExc_ValueError, fmt::format("context row {} is outside this replay", owned_text(Arg{text.get(), {}})));
 }
 
-// True when reading `updates` into a context plan runs no Python code: plain
-// dicts (a subclass's iteration may be Python code) keyed by plain strings,
-// and every value None or a float, read as it is (anything else goes through
-// its conversion, which may be Python code).
-bool plain_context_values(PyObject* updates) {
-  if (!PyDict_CheckExact(updates)) return false;
-  Py_ssize_t position = 0;
-  PyObject* key = nullptr;
-  PyObject* row = nullptr;
-  while (PyDict_Next(updates, &position, &key, &row)) {
-    if (!PyDict_Check(row)) continue;  // refused when the plan reaches it
-    if (!PyDict_CheckExact(row)) return false;
-    Py_ssize_t entry = 0;
-    PyObject* id = nullptr;
-    PyObject* value = nullptr;
-    while (PyDict_Next(row, &entry, &id, &value)) {
-      if (!PyUnicode_CheckExact(id) || (value != Py_None && !PyFloat_Check(value))) return false;
-    }
-  }
-  return true;
-}
-
 using ContextPlan = std::unordered_map<std::uint64_t, ContextValues>;
 
 // Every row's context updates, converted and validated in dict order before
@@ -185,6 +164,64 @@ std::optional<T> element(const std::optional<Column<T>>& column, std::size_t row
 [[gnu::cold]] std::unexpected<std::string> not_finite(const Event& event) {
   return std::unexpected(to_string(event.validate_finite_values().error()));
 }
+
+// The event of scalars that pass build_event's checks, for `symbol`.
+Event checked_event(const ScalarEvent& scalars, Symbol symbol) {
+  switch (scalars.kind) {
+    case kKindPrice:
+      return Event::Price{*scalars.price, scalars.timestamp, symbol};
+    case kKindVolume:
+      return Event::Volume{*scalars.volume, scalars.timestamp, symbol};
+    case kKindTrade:
+      return Event::Trade{*scalars.price, *scalars.volume, scalars.timestamp, symbol,
+                          scalars.side ? std::optional(static_cast<AggressorSide>(*scalars.side)) : std::nullopt};
+    case kKindTime:
+      return Event::Time{scalars.timestamp};
+    default:
+      panic("only the event kinds that build_event accepts are built");
+  }
+}
+
+// The rows of a batch as their checks read them, each element of the caller's
+// columns once, in storage of our own: a few bytes per row and column (a
+// payload only when its column was given), with the symbol resolved.
+class CheckedRows {
+public:
+  CheckedRows(std::size_t rows, bool price, bool volume, bool side)
+      : kind_(std::make_unique_for_overwrite<std::uint8_t[]>(rows)),
+        symbol_(std::make_unique_for_overwrite<std::uint16_t[]>(rows)),
+        timestamp_(std::make_unique_for_overwrite<std::int64_t[]>(rows)),
+        price_(price ? std::make_unique_for_overwrite<double[]>(rows) : nullptr),
+        volume_(volume ? std::make_unique_for_overwrite<double[]>(rows) : nullptr),
+        side_(side ? std::make_unique_for_overwrite<std::uint8_t[]>(rows) : nullptr) {}
+
+  // Keeps the scalars of a row that build_event accepted, and its symbol.
+  void keep(std::size_t row, const ScalarEvent& scalars, Symbol symbol) {
+    kind_[row] = scalars.kind;
+    symbol_[row] = symbol.id;
+    timestamp_[row] = scalars.timestamp;
+    if (price_) price_[row] = *scalars.price;
+    if (volume_) volume_[row] = *scalars.volume;
+    if (side_) side_[row] = *scalars.side;
+  }
+
+  // The event of a kept row.
+  Event event(std::size_t row) const {
+    const auto kept = [row](const auto& column) {
+      return column ? std::optional(column[row]) : std::nullopt;
+    };
+    return checked_event(ScalarEvent{kind_[row], 0, timestamp_[row], kept(price_), kept(volume_), kept(side_)},
+                         Symbol{symbol_[row]});
+  }
+
+private:
+  std::unique_ptr<std::uint8_t[]> kind_;
+  std::unique_ptr<std::uint16_t[]> symbol_;
+  std::unique_ptr<std::int64_t[]> timestamp_;
+  std::unique_ptr<double[]> price_;
+  std::unique_ptr<double[]> volume_;
+  std::unique_ptr<std::uint8_t[]> side_;
+};
 
 // "__reserved_{i}" past the active names, up to `width`.
 PyObject* name_list(const std::vector<std::string>& names, std::size_t width) {
@@ -354,7 +391,7 @@ Parsed<Event> RuntimeDriver<Core>::build_event(const ScalarEvent& scalars) const
       if (scalars.kind != kKindVolume && !scalars.price) return missing_column("price");
       if (scalars.kind != kKindPrice && !scalars.volume) return missing_column("volume");
       if (scalars.kind == kKindTrade && scalars.side && *scalars.side > 1) return invalid_side(*scalars.side);
-      const Event event = built_event(scalars);
+      const Event event = checked_event(scalars, Symbol{handles_[static_cast<std::size_t>(scalars.handle)]});
       if (!event.has_finite_values()) [[unlikely]] return not_finite(event);
       return event;
     }
@@ -367,24 +404,6 @@ Parsed<Event> RuntimeDriver<Core>::build_event(const ScalarEvent& scalars) const
     default:
       return std::unexpected(fmt::format(
           "unsupported event kind {} (expected 0=price, 1=volume, 2=trade, 3=orderbook, 4=time)", scalars.kind));
-  }
-}
-
-template <class Core>
-Event RuntimeDriver<Core>::built_event(const ScalarEvent& scalars) const {
-  const auto symbol = [&] { return Symbol{handles_[static_cast<std::size_t>(scalars.handle)]}; };
-  switch (scalars.kind) {
-    case kKindPrice:
-      return Event::Price{*scalars.price, scalars.timestamp, symbol()};
-    case kKindVolume:
-      return Event::Volume{*scalars.volume, scalars.timestamp, symbol()};
-    case kKindTrade:
-      return Event::Trade{*scalars.price, *scalars.volume, scalars.timestamp, symbol(),
-                          scalars.side ? std::optional(static_cast<AggressorSide>(*scalars.side)) : std::nullopt};
-    case kKindTime:
-      return Event::Time{scalars.timestamp};
-    default:
-      panic("only the event kinds that build_event accepts are built");
   }
 }
 
@@ -421,26 +440,21 @@ PyObject* RuntimeDriver<Core>::transform(const EventColumns& columns, std::optio
   check_payload("bid", columns.bid, rows);
   check_payload("ask", columns.ask, rows);
 
-  // Every row is built and its timestamp order seen before anything
-  // changes; the replay builds each row's event again as it applies it,
-  // rather than keeping them all. Unless reading the context plan may run
-  // code that could change the columns meanwhile: then the events are kept.
-  const auto scalars_at = [&](std::size_t row) {
-    return ScalarEvent{columns.kind[row],          columns.symbol[row],         columns.timestamp[row],
-                       element(columns.price, row), element(columns.volume, row), element(columns.side, row)};
-  };
+  // Every row is read once, built, its timestamp order seen and kept before
+  // anything changes; the replay applies the rows as they were checked,
+  // whatever is written to the columns meanwhile (by another thread, or by
+  // code run while the context plan is read).
+  CheckedRows checked(rows, columns.price.has_value(), columns.volume.has_value(), columns.side.has_value());
   RowOrder order(extractor());
-  std::vector<Event> kept;
-  const bool keep = context_updates && !plain_context_values(*context_updates);
-  if (keep) kept.reserve(rows);
   for (std::size_t row = 0; row < rows; ++row) {
-    const Parsed<Event> event = build_event(scalars_at(row));
+    const ScalarEvent scalars{columns.kind[row],          columns.symbol[row],         columns.timestamp[row],
+                              element(columns.price, row), element(columns.volume, row), element(columns.side, row)};
+    const Parsed<Event> event = build_event(scalars);
     if (!event) fail_row(row, event.error());
     order.see(row, *event);
-    if (keep) kept.push_back(*event);
+    checked.keep(row, scalars, event->symbol());
   }
-  if (keep) return replay(rows, order, context_updates, [&](std::size_t row) { return kept[row]; });
-  return replay(rows, order, context_updates, [&](std::size_t row) { return built_event(scalars_at(row)); });
+  return replay(rows, order, context_updates, [&](std::size_t row) { return checked.event(row); });
 }
 
 template <class Core>

@@ -104,14 +104,11 @@ public:
   // One core event from scalars, or the message of the first failed check;
   // changes nothing.
   Parsed<Event> build_event(const ScalarEvent& scalars) const;
-  // The event of scalars that pass build_event's checks, built without them
-  // (a replay builds each checked row again).
-  Event built_event(const ScalarEvent& scalars) const;
   void update(const ScalarEvent& scalars);
   // Applies a dict of context ids and values (None writes NaN), all or none.
   void update_context(PyObject* updates);
-  // Checks the columns and builds every row's event, then replays them; the
-  // (rows, width) array of the rows.
+  // Checks the columns and builds every row's event, keeping what it read,
+  // then replays the rows kept; the (rows, width) array of the rows.
   PyObject* transform(const EventColumns& columns, std::optional<PyObject*> context_updates);
   void update_order_book(const OrderBookEvent& event);
   // `events` are OrderBookEvent objects, held for the call.
