@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <string>
 #include <tuple>
@@ -459,6 +461,71 @@ TEST(FeatureExtractor, RejectedInputsChangeNothingAndNameTheirCause) {
   EXPECT_TRUE(std::ranges::equal(flags, ext.updated()));
   auto empty = FeatureExtractorSpec().build().value();
   EXPECT_EQ(text_of(empty.update_context(contexts[0].first)), "context update 0: unknown feature ID");
+}
+
+// Everything an event can change outside the books: the cells bit for bit
+// (NaN payloads included), the flags and the timestamps.
+struct Observed {
+  std::vector<std::uint64_t> bits;
+  std::vector<std::uint8_t> flags;
+  std::optional<std::int64_t> symbol_ts, watermark, last_ts;
+  friend bool operator==(const Observed&, const Observed&) = default;
+};
+
+void PrintTo(const Observed& o, std::ostream* out) {
+  const auto ts = [](std::optional<std::int64_t> t) { return t ? std::to_string(*t) : std::string("none"); };
+  *out << "cells";
+  for (const std::uint64_t bits : o.bits) {
+    *out << ' ' << std::bit_cast<double>(bits) << " (" << std::hex << bits << std::dec << ')';
+  }
+  *out << ", flags";
+  for (const std::uint8_t flag : o.flags) *out << ' ' << int(flag);
+  *out << ", symbol " << ts(o.symbol_ts) << ", watermark " << ts(o.watermark) << ", last " << ts(o.last_ts);
+}
+
+Observed observe(const FeatureExtractor& ext, Symbol symbol) {
+  Observed out{{}, {ext.updated().begin(), ext.updated().end()}, ext.symbol_timestamp(symbol), ext.watermark(),
+               ext.last_event_timestamp()};
+  for (const double cell : ext.values().cells()) out.bits.push_back(std::bit_cast<std::uint64_t>(cell));
+  return out;
+}
+
+// Every number of a price, volume or trade event is checked, not only the
+// price: a volume or quantity that is not finite would otherwise reach the
+// features that sum, average or copy it.
+TEST(FeatureExtractor, AnEventWithANumberThatIsNotFiniteIsRefusedAndChangesNothing) {
+  const Symbol s = sym("fx_nonfinite"), global = Symbol::global();
+  const std::vector<FeatureKey> keys{
+      Field{s, ValueField::Volume}, Field{s, ValueField::TradeVolume},
+      SmaTimed{s, FeatureSource::field(ValueField::Volume), ms(1000), ms(3000), FV}, Cvd{s, kTrades, 2, FV},
+      Cvd{s, kTrades, 4, FV}, TradeVolumeTimed{s, kTrades, ms(1000), ms(2000), FV},
+      VwapTimed{s, kTrades, ms(1000), ms(3000), FV}, ObvTimed{s, kTrades, ms(1000), ms(2000), FV}, Vpt{s, kTrades},
+      DayOfWeek{global, kAny}, TimeSinceFirstEventOfDay{global, kAny, 0}};
+  const auto spec = FeatureExtractorSpec::with_metadata(defs(keys), keys.size(), std::nullopt).value();
+  const std::vector<Event> before{Event::Volume{2.0, 1000, s}, Event::Trade{100.0, 1.5, 1200, s, AggressorSide::Buy},
+                                  Event::Trade{101.0, 0.5, 1300, s, AggressorSide::Sell}};
+  const std::vector<Event> after{Event::Volume{3.0, 1500, s}, Event::Trade{102.0, 1.0, 1500, s, AggressorSide::Buy}};
+  const std::vector<std::pair<Event, std::string>> refused{
+      {Event::Volume{kNaN, 1400, s}, "invalid argument: event volume must be finite"},
+      {Event::Volume{INFINITY, 1400, s}, "invalid argument: event volume must be finite"},
+      {Event::Trade{101.0, kNaN, 1400, s, AggressorSide::Buy}, "invalid argument: event trade volume must be finite"},
+      {Event::Trade{101.0, -INFINITY, 1400, s, std::nullopt}, "invalid argument: event trade volume must be finite"},
+      {Event::Trade{kNaN, 1.0, 1400, s, AggressorSide::Sell}, "invalid argument: event trade price must be finite"},
+  };
+  for (std::size_t i = 0; i < refused.size(); ++i) {
+    const auto& [event, message] = refused[i];
+    const std::string label = "event " + std::to_string(i);
+    auto ext = spec.build().value(), clean = spec.build().value();
+    for (const Event& valid : before) ASSERT_TRUE(ext.handle_event(valid) && clean.handle_event(valid)) << label;
+    const Observed held = observe(ext, s);
+    ASSERT_EQ(held, observe(clean, s)) << label;
+    EXPECT_EQ(text_of(ext.handle_event(event)), message) << label;
+    EXPECT_EQ(observe(ext, s), held) << label;
+    for (const Event& valid : after) {  // as if the refused event had never come
+      ASSERT_TRUE(ext.handle_event(valid) && clean.handle_event(valid)) << label;
+      EXPECT_EQ(observe(ext, s), observe(clean, s)) << label;
+    }
+  }
 }
 
 // The values of the features `keys` in the extractor, in the order given.
