@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <string>
 #include <tuple>
@@ -459,6 +461,145 @@ TEST(FeatureExtractor, RejectedInputsChangeNothingAndNameTheirCause) {
   EXPECT_TRUE(std::ranges::equal(flags, ext.updated()));
   auto empty = FeatureExtractorSpec().build().value();
   EXPECT_EQ(text_of(empty.update_context(contexts[0].first)), "context update 0: unknown feature ID");
+}
+
+// Everything an event can change outside the books: the cells bit for bit
+// (NaN payloads included), the flags and the timestamps.
+struct Observed {
+  std::vector<std::uint64_t> bits;
+  std::vector<std::uint8_t> flags;
+  std::optional<std::int64_t> symbol_ts, watermark, last_ts;
+  friend bool operator==(const Observed&, const Observed&) = default;
+};
+
+void PrintTo(const Observed& o, std::ostream* out) {
+  const auto ts = [](std::optional<std::int64_t> t) { return t ? std::to_string(*t) : std::string("none"); };
+  *out << "cells";
+  for (const std::uint64_t bits : o.bits) {
+    *out << ' ' << std::bit_cast<double>(bits) << " (" << std::hex << bits << std::dec << ')';
+  }
+  *out << ", flags";
+  for (const std::uint8_t flag : o.flags) *out << ' ' << int(flag);
+  *out << ", symbol " << ts(o.symbol_ts) << ", watermark " << ts(o.watermark) << ", last " << ts(o.last_ts);
+}
+
+Observed observe(const FeatureExtractor& ext, Symbol symbol) {
+  Observed out{{}, {ext.updated().begin(), ext.updated().end()}, ext.symbol_timestamp(symbol), ext.watermark(),
+               ext.last_event_timestamp()};
+  for (const double cell : ext.values().cells()) out.bits.push_back(std::bit_cast<std::uint64_t>(cell));
+  return out;
+}
+
+// Every number of a price, volume or trade event is checked, not only the
+// price: a volume or quantity that is not finite would otherwise reach the
+// features that sum, average or copy it.
+TEST(FeatureExtractor, AnEventWithANumberThatIsNotFiniteIsRefusedAndChangesNothing) {
+  const Symbol s = sym("fx_nonfinite"), global = Symbol::global();
+  const std::vector<FeatureKey> keys{
+      Field{s, ValueField::Volume}, Field{s, ValueField::TradeVolume},
+      SmaTimed{s, FeatureSource::field(ValueField::Volume), ms(1000), ms(3000), FV}, Cvd{s, kTrades, 2, FV},
+      Cvd{s, kTrades, 4, FV}, TradeVolumeTimed{s, kTrades, ms(1000), ms(2000), FV},
+      VwapTimed{s, kTrades, ms(1000), ms(3000), FV}, ObvTimed{s, kTrades, ms(1000), ms(2000), FV}, Vpt{s, kTrades},
+      DayOfWeek{global, kAny}, TimeSinceFirstEventOfDay{global, kAny, 0}};
+  const auto spec = FeatureExtractorSpec::with_metadata(defs(keys), keys.size(), std::nullopt).value();
+  const std::vector<Event> before{Event::Volume{2.0, 1000, s}, Event::Trade{100.0, 1.5, 1200, s, AggressorSide::Buy},
+                                  Event::Trade{101.0, 0.5, 1300, s, AggressorSide::Sell}};
+  const std::vector<Event> after{Event::Volume{3.0, 1500, s}, Event::Trade{102.0, 1.0, 1500, s, AggressorSide::Buy}};
+  const std::vector<std::pair<Event, std::string>> refused{
+      {Event::Volume{kNaN, 1400, s}, "invalid argument: event volume must be finite"},
+      {Event::Volume{INFINITY, 1400, s}, "invalid argument: event volume must be finite"},
+      {Event::Trade{101.0, kNaN, 1400, s, AggressorSide::Buy}, "invalid argument: event trade volume must be finite"},
+      {Event::Trade{101.0, -INFINITY, 1400, s, std::nullopt}, "invalid argument: event trade volume must be finite"},
+      {Event::Trade{kNaN, 1.0, 1400, s, AggressorSide::Sell}, "invalid argument: event trade price must be finite"},
+  };
+  for (std::size_t i = 0; i < refused.size(); ++i) {
+    const auto& [event, message] = refused[i];
+    const std::string label = "event " + std::to_string(i);
+    auto ext = spec.build().value(), clean = spec.build().value();
+    for (const Event& valid : before) ASSERT_TRUE(ext.handle_event(valid) && clean.handle_event(valid)) << label;
+    const Observed held = observe(ext, s);
+    ASSERT_EQ(held, observe(clean, s)) << label;
+    EXPECT_EQ(text_of(ext.handle_event(event)), message) << label;
+    EXPECT_EQ(observe(ext, s), held) << label;
+    for (const Event& valid : after) {  // as if the refused event had never come
+      ASSERT_TRUE(ext.handle_event(valid) && clean.handle_event(valid)) << label;
+      EXPECT_EQ(observe(ext, s), observe(clean, s)) << label;
+    }
+  }
+}
+
+// The count of an outcome is that of derivations, not of cells: the global
+// ones that ran, the symbol's for the event's kind and for any of its events,
+// and the symbol's book groups recomputed after Applied or Resynchronized.
+TEST(FeatureExtractor, TheUpdatedCountAddsGlobalSymbolAndBookDerivations) {
+  const Symbol p = sym("fx_count_p"), q = sym("fx_count_q"), r = sym("fx_count_r"), global = Symbol::global();
+  const auto kind = [](EventKind k) { return FeatureSource::event(k); };
+  // Derivations: 3 global (day of week, and time since the day's first event
+  // at two offsets), 1 for time events of the global symbol; for p, 2 price
+  // (the field, the two lags of one return), 1 volume, 4 trade (two fields,
+  // the two windows of one CVD, VPT), 1 delta, 4 for any event (the two
+  // windows of one timed SMA, two trade counters, time since the day's first
+  // event) and 3 book groups (best bid, mid, the two depths of one
+  // imbalance); the context cell has none. q has a book without features,
+  // r neither.
+  const std::vector<FeatureKey> keys{
+      DayOfWeek{global, kAny}, TimeSinceFirstEventOfDay{global, kAny, 0},
+      TimeSinceFirstEventOfDay{global, kAny, 3'600'000}, DayOfWeek{global, kind(EventKind::Time)},
+      Field{p, ValueField::Price}, Return{p, kPrice, 1, ReturnKind::Simple}, Return{p, kPrice, 3, ReturnKind::Simple},
+      Field{p, ValueField::Volume}, Field{p, ValueField::TradePrice}, Field{p, ValueField::TradeVolume},
+      Cvd{p, kTrades, 3, FV}, Cvd{p, kTrades, 5, FV}, Vpt{p, kTrades}, DayOfWeek{p, kind(EventKind::OrderBookDelta)},
+      SmaTimed{p, kPrice, ms(1000), ms(2000), FV}, SmaTimed{p, kPrice, ms(1000), ms(4000), FV},
+      feature_key::TradeCountTimed{p, kTrades, ms(1000), ms(2000), FV},
+      feature_key::TradeCountTimed{p, kTrades, ms(1000), ms(4000), FV}, TimeSinceFirstEventOfDay{p, kAny, 0},
+      OrderBookBestBidPrice{p}, OrderBookMidPrice{p}, OrderBookImbalance{p, 1}, OrderBookImbalance{p, 3},
+      Context{p, "regime"}};
+  const auto made = FeatureExtractorSpec::with_metadata(defs(keys), keys.size(), std::nullopt).value();
+  auto ext = FeatureExtractorSpec::with_order_books(made, {{p, UpdatePolicy::Contiguous, 8, std::nullopt},
+                                                           {q, UpdatePolicy::Monotonic, 4, std::nullopt}})
+                 ->build()
+                 .value();
+  const std::vector<Level> bids{{dec("10"), dec("1")}}, asks{{dec("12"), dec("2")}};
+  const std::vector<LevelUpdate> change{{dec("11"), dec("3"), Side::Bid}};
+  struct Case {
+    Event event;
+    std::size_t updated;
+    std::optional<UpdateOutcome> book;
+    std::string why;
+    std::string refused = {};  // the error of a refused event
+  };
+  using enum UpdateOutcome;
+  const std::vector<Case> cases{
+      {Event::Time{1000}, 4, {}, "3 global + 1 for time events"},
+      {Event::Price{50.0, 1000, r}, 3, {}, "3 global; r has no features"},
+      {Event::Price{100.0, 1000, p}, 9, {}, "3 global + 2 price + 4 any"},
+      {Event::Volume{7.0, 1100, p}, 8, {}, "3 global + 1 volume + 4 any"},
+      {Event::Trade{100.0, 2.0, 1200, p, AggressorSide::Buy}, 11, {}, "3 global + 4 trade + 4 any"},
+      {Event::OrderBookDelta{change, 5, 1300, p}, 8, Buffered, "3 global + 1 delta + 4 any; held before a snapshot"},
+      {Event::OrderBookSnapshot{bids, asks, 10, 1400, p}, 10, Applied, "3 global + 4 any + 3 book"},
+      {Event::OrderBookDelta{change, 11, 1500, p}, 11, Applied, "3 global + 1 delta + 4 any + 3 book"},
+      {Event::OrderBookDelta{change, 11, 1600, p}, 8, Ignored, "3 global + 1 delta + 4 any; seen id"},
+      {Event::OrderBookDelta{change, 13, 1700, p}, 0, {}, "a gap",
+       "order-book update failed: expected update ID 12, received 13"},
+      {Event::OrderBookSnapshot{bids, asks, 20, 1800, p}, 10, Resynchronized, "3 global + 4 any + 3 book"},
+      {Event::OrderBookSnapshot{bids, asks, 1, 1800, q}, 3, Applied, "3 global; q's book has no features"},
+      {Event::OrderBookSnapshot{bids, asks, 1, 1900, r}, 3, {}, "3 global; r has no book"},
+      {Event::Price{50.0, 5000, r}, 3, {}, "3 global; the watermark moves to 5000"},
+      {Event::Price{101.0, 4000, p}, 6, {}, "behind the watermark: 2 price + 4 any"},
+      {Event::Trade{101.0, 1.0, 4500, p, std::nullopt}, 8, {}, "behind the watermark: 4 trade + 4 any"},
+      {Event::Time{4800}, 1, {}, "behind the watermark: 1 for time events"},
+      {Event::OrderBookDelta{change, 21, 4900, p}, 8, Applied, "behind the watermark: 1 delta + 4 any + 3 book"},
+      {Event::Price{102.0, 5000, p}, 9, {}, "at the watermark: 3 global + 2 price + 4 any"},
+  };
+  for (const Case& c : cases) {
+    const auto outcome = ext.handle_event(c.event);
+    if (!c.refused.empty()) {
+      EXPECT_EQ(text_of(outcome), c.refused) << c.why;
+      continue;
+    }
+    ASSERT_TRUE(outcome) << c.why << ": " << text_of(outcome);
+    EXPECT_EQ(outcome->updated, c.updated) << c.why;
+    EXPECT_EQ(outcome->book_outcome, c.book) << c.why;
+  }
 }
 
 // The values of the features `keys` in the extractor, in the order given.
