@@ -5,9 +5,9 @@
 // as a book does, so a node pool reserved too small stops the test.
 // Then trees of known shape, each driven into one way of rebalancing (a leaf
 // or an inner node borrowing from either neighbour or merging with one, the
-// root giving way) or of splitting; after each step every level is read back
-// through lookups that descend from the root, not only by the walk from the
-// best level.
+// root giving way) or of splitting, and first snapshots into pools that never
+// grew; after each step every level is read back through lookups that
+// descend from the root, not only by the walk from the best level.
 #include "engine/order_book/sparse_book_side.hpp"
 
 #include <gtest/gtest.h>
@@ -355,6 +355,22 @@ TEST_P(SparseBookSideShapes, GrowingOneLevelAtATime) {
       if (i % 250 == 249) {
         ASSERT_EQ(ladder.mismatch(), "") << i + 1 << " levels";
       }
+    }
+  }
+}
+
+// A side's first snapshot, of more levels than a leaf holds, into pools that
+// never grew: in price order either way (built in one pass) or shuffled
+// (level by level).
+TEST_P(SparseBookSideShapes, AFirstSnapshotIntoFreshPools) {
+  for (const int count : {65, 200, 500, 3000}) {
+    for (const Order order : {Order::WorstFirst, Order::BestFirst, Order::Shuffled}) {
+      SCOPED_TRACE(std::to_string(count) + " levels, order " + std::to_string(static_cast<int>(order)));
+      [&] {
+        Ladder ladder(GetParam());
+        ASSERT_NO_THROW(ladder.load(ranks(count, order)));
+        EXPECT_EQ(ladder.mismatch(), "");
+      }();
     }
   }
 }
