@@ -1,9 +1,14 @@
 // Two hand-worked sequencing scenarios and the prepare/commit contract; the
 // random streams of book_model_test.cpp cover the sequencing rules at large.
+// And a fresh sparse book's first snapshot of many levels, for which the book
+// reserves its sides' room itself.
 #include "engine/order_book/book.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <expected>
+#include <random>
 #include <string>
 #include <variant>
 #include <vector>
@@ -154,6 +159,46 @@ TEST(OrderBookSequencing, HeldDeltasCopyTheirChanges) {
   storage[0].price = dec("999");
   ASSERT_EQ(apply(book, empty_snapshot(1), 2), kApplied);
   EXPECT_EQ(book_test::all_levels(book, Side::Bid), (std::vector<Level>{{dec("30"), dec("1")}, {dec("20"), dec("1")}}));
+}
+
+// A fresh book's first snapshot, of more levels than a leaf of a sparse side
+// holds, in price order either way (built in one pass) or shuffled (level by
+// level): every level is found at its price and in the walk best first.
+TEST(OrderBookSparse, AFirstSnapshotOfManyLevels) {
+  for (const int count : {65, 200, 500, 3000}) {
+    for (int order = 0; order < 3; ++order) {
+      SCOPED_TRACE(std::to_string(count) + " levels, order " + std::to_string(order));
+      // Bids at 1 to count, asks above them, each with a size of its own.
+      std::vector<Level> bids;
+      std::vector<Level> asks;
+      for (int i = 1; i <= count; ++i) {
+        bids.push_back({Decimal::from_int(i), Decimal::from_int(i)});
+        asks.push_back({Decimal::from_int(count + i), Decimal::from_int(2 * count + i)});
+      }
+      const std::vector<Level> best_bids(bids.rbegin(), bids.rend());
+      const std::vector<Level> best_asks = asks;
+      if (order == 1) {
+        std::reverse(bids.begin(), bids.end());
+        std::reverse(asks.begin(), asks.end());
+      } else if (order == 2) {
+        std::mt19937_64 rng(static_cast<std::uint64_t>(count));
+        std::shuffle(bids.begin(), bids.end(), rng);
+        std::shuffle(asks.begin(), asks.end(), rng);
+      }
+      [&] {
+        auto book = OrderBook::new_sparse(UpdatePolicy::Contiguous, 1).value();
+        std::expected<UpdateOutcome, OrderBookUpdateError> result;
+        ASSERT_NO_THROW(result = apply(book, snapshot(1, bids, asks), 1));
+        EXPECT_EQ(result, kApplied);
+        for (const auto& [side, levels] : {std::pair{Side::Bid, &best_bids}, std::pair{Side::Ask, &best_asks}}) {
+          EXPECT_EQ(book_test::all_levels(book, side), *levels);
+          std::size_t found = 0;
+          for (const Level& level : *levels) found += book.level(side, level.price) == level.size ? 1 : 0;
+          EXPECT_EQ(found, levels->size());
+        }
+      }();
+    }
+  }
 }
 
 }  // namespace
