@@ -205,7 +205,7 @@ public:
     if (side_) side_[row] = *scalars.side;
   }
 
-  // The event of a kept row.
+  // The event of a kept row (its symbol resolved already, so no handle).
   Event event(std::size_t row) const {
     const auto kept = [row](const auto& column) {
       return column ? std::optional(column[row]) : std::nullopt;
